@@ -1,0 +1,42 @@
+// Another process for multi-process tests: the platform helper program,
+// spoken to through its standard input and output, one line at a time.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace linkbay {
+namespace test {
+
+class ChildProcess {
+public:
+    // Starts the helper program with the arguments given, in this process's environment.
+    explicit ChildProcess(const std::vector<std::string>& args);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return m_pid > 0; }
+    int pid() const { return m_pid; }
+    // The next line the child prints, without its line feed; empty on time-out or exit.
+    std::string readLine(int nTimeoutMs = 10000);
+    bool writeLine(const std::string& sLine);
+    // Closes the child's input: helpers take that as the signal to finish.
+    void closeInput();
+    void kill();  // SIGKILL
+    // Waits for the exit and returns the exit code (128 + signal when killed), -1 on time-out.
+    int wait(int nTimeoutMs = 10000);
+
+private:
+    int m_pid = -1;
+    int m_fdIn = -1;
+    int m_fdOut = -1;
+    int m_nExit = -1;
+    std::string m_sPending;
+};
+
+// Path of the platform helper program built beside the tests.
+std::string HelperPath();
+
+}  // namespace test
+}  // namespace linkbay

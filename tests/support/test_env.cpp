@@ -1,0 +1,28 @@
+#include "test_env.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace linkbay {
+namespace test {
+
+std::string UseFreshEnvironment() {
+    static int s_nCount = 0;
+    const std::string sTag = "t" + std::to_string(getpid()) + "_" + std::to_string(++s_nCount);
+    setenv("LINKBAY_IPC_NAMESPACE", sTag.c_str(), 1);
+    const char* pszTmp = getenv("TMPDIR");
+    std::string sTemplate = std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/linkbay-" + sTag + "-XXXXXX";
+    const char* pszDir = mkdtemp(sTemplate.data());
+    if (pszDir != nullptr) setenv("LINKBAY_WINDIR", pszDir, 1);
+    return pszDir != nullptr ? std::string(pszDir) : std::string();
+}
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace test
+}  // namespace linkbay
