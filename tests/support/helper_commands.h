@@ -14,6 +14,7 @@ struct HelperCommand {
 // Each table ends with a row whose name is null.
 extern const HelperCommand kPortCommands[];
 extern const HelperCommand kIpcCommands[];
+extern const HelperCommand kProfileCommands[];
 
 // Blocks until standard input closes: the test's signal to finish.
 void WaitForInputToClose();

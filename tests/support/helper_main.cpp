@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     for (const linkbay::test::HelperCommand* table :
-         {linkbay::test::kPortCommands, linkbay::test::kIpcCommands}) {
+         {linkbay::test::kPortCommands, linkbay::test::kIpcCommands,
+          linkbay::test::kProfileCommands}) {
         for (const linkbay::test::HelperCommand* p = table; p->pszName != nullptr; ++p) {
             if (strcmp(p->pszName, argv[1]) == 0) return p->pfnRun(argc - 2, argv + 2);
         }
