@@ -16,5 +16,11 @@ void SetTickSource(TickSource pfnSource, void* pContext);
 typedef void (*DebugCapture)(const char* pszText, void* pContext);
 void SetDebugCapture(DebugCapture pfnCapture, void* pContext);
 
+// How DuplicateHandle takes a descriptor from another process: Automatic
+// tries pidfd_getfd and falls back to reopening /proc/<pid>/fd/<n>; Reopen
+// goes straight to the fallback (the path unprivileged users take).
+enum class DuplicateMethod { Automatic, Reopen };
+void SetDuplicateMethod(DuplicateMethod method);
+
 }  // namespace platform
 }  // namespace linkbay

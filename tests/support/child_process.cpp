@@ -17,7 +17,9 @@ namespace test {
 
 std::string HelperPath() { return LINKBAY_HELPER_PATH; }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& args) {
+ChildProcess::ChildProcess(const std::vector<std::string>& args) : ChildProcess(HelperPath(), args) {}
+
+ChildProcess::ChildProcess(const std::string& sProgram, const std::vector<std::string>& args) {
     int toChild[2];
     int fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0) return;
@@ -30,7 +32,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& args) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-    std::vector<std::string> argv = {HelperPath()};
+    std::vector<std::string> argv = {sProgram};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
     for (std::string& arg : argv) pointers.push_back(arg.data());

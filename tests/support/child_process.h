@@ -12,6 +12,8 @@ class ChildProcess {
 public:
     // Starts the helper program with the arguments given, in this process's environment.
     explicit ChildProcess(const std::vector<std::string>& args);
+    // Starts another program the same way.
+    ChildProcess(const std::string& sProgram, const std::vector<std::string>& args);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

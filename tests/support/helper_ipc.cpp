@@ -1,4 +1,141 @@
+// Named-object commands of the helper program: another process that holds,
+// contends for, abandons or shares mutexes and mappings with a test.
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
 #include "helper_commands.h"
-namespace linkbay { namespace test {
-const HelperCommand kIpcCommands[] = {{nullptr, nullptr}};
-}}
+#include "platform/platform.h"
+
+namespace linkbay {
+namespace test {
+namespace {
+
+// lock-mutex NAME [initial]: creates the mutex (owning it at creation with
+// "initial") and prints "CREATED <error>"; without "initial" it then waits
+// for it and prints "LOCKED <wait result>". Each "release" line releases it
+// once and prints "RELEASED <result> <error>". It exits when its input
+// closes, still owning whatever it owns.
+int RunLockMutex(int argc, char** argv) {
+    if (argc < 1) return 2;
+    const bool bInitial = argc > 1 && strcmp(argv[1], "initial") == 0;
+    HANDLE h = CreateMutexA(nullptr, bInitial ? TRUE : FALSE, argv[0]);
+    printf("CREATED %u\n", GetLastError());
+    if (h == nullptr) return 1;
+    if (!bInitial) printf("LOCKED %u\n", WaitForSingleObject(h, INFINITE));
+    std::string sLine;
+    while (ReadInputLine(&sLine)) {
+        if (sLine != "release") continue;
+        const BOOL bReleased = ReleaseMutex(h);
+        printf("RELEASED %d %u\n", bReleased, bReleased ? 0u : GetLastError());
+    }
+    return 0;
+}
+
+// map NAME SIZE VALUE: maps the named mapping, prints "MAPPED <new|existing>
+// <first word>", stores VALUE in the first word, prints "STORED", and keeps
+// the view until its input closes. It exits without closing anything: the
+// process's end does that, as on Windows.
+int RunMap(int argc, char** argv) {
+    if (argc < 3) return 2;
+    const DWORD cb = static_cast<DWORD>(strtoul(argv[1], nullptr, 0));
+    const uint32_t value = static_cast<uint32_t>(strtoul(argv[2], nullptr, 0));
+    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, cb, argv[0]);
+    const DWORD dwCreateError = GetLastError();
+    void* pView = h != nullptr ? MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
+    if (pView == nullptr) {
+        printf("FAILED %u\n", GetLastError());
+        return 1;
+    }
+    volatile uint32_t* pWord = static_cast<volatile uint32_t*>(pView);
+    printf("MAPPED %s %u\n", dwCreateError == ERROR_ALREADY_EXISTS ? "existing" : "new", *pWord);
+    *pWord = value;
+    printf("STORED\n");
+    WaitForInputToClose();
+    return 0;
+}
+
+// barrier-map NAME COUNT: on a "go" line, maps NAME (a creator counts itself
+// in word 0), arrives at the barrier of word 1 and, once COUNT processes are
+// there, prints "MET <new|existing> <creators counted>" and exits.
+int RunBarrierMap(int argc, char** argv) {
+    if (argc < 2) return 2;
+    const uint32_t nCount = static_cast<uint32_t>(strtoul(argv[1], nullptr, 0));
+    std::string sLine;
+    if (!ReadInputLine(&sLine)) return 1;
+    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, argv[0]);
+    const bool bNew = h != nullptr && GetLastError() == ERROR_SUCCESS;
+    uint32_t* pWords = h != nullptr ? static_cast<uint32_t*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0))
+                                    : nullptr;
+    if (pWords == nullptr) {
+        printf("FAILED %u\n", GetLastError());
+        return 1;
+    }
+    if (bNew) __atomic_fetch_add(&pWords[0], 1u, __ATOMIC_SEQ_CST);
+    __atomic_fetch_add(&pWords[1], 1u, __ATOMIC_SEQ_CST);
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (__atomic_load_n(&pWords[1], __ATOMIC_SEQ_CST) < nCount) {
+        if (std::chrono::steady_clock::now() > giveUp) {
+            printf("TIMEOUT %u\n", __atomic_load_n(&pWords[1], __ATOMIC_SEQ_CST));
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    printf("MET %s %u\n", bNew ? "new" : "existing", __atomic_load_n(&pWords[0], __ATOMIC_SEQ_CST));
+    UnmapViewOfFile(pWords);
+    CloseHandle(h);
+    return 0;
+}
+
+// True when the file behind the view at p has lost its name: a holder of an
+// object nobody opening the name can reach any more.
+bool IsViewOfRemovedFile(const void* p) {
+    char szStart[32];
+    snprintf(szStart, sizeof szStart, "%lx-", reinterpret_cast<unsigned long>(p));
+    std::ifstream maps("/proc/self/maps");
+    std::string sLine;
+    while (std::getline(maps, sLine)) {
+        if (sLine.compare(0, strlen(szStart), szStart) != 0) continue;
+        return sLine.size() >= 10 && sLine.compare(sLine.size() - 10, 10, " (deleted)") == 0;
+    }
+    return false;
+}
+
+// churn NAME COUNT: on a "go" line, opens and closes the mapping COUNT times
+// and prints "CHURNED <times it held a removed object>".
+int RunChurn(int argc, char** argv) {
+    if (argc < 2) return 2;
+    const long nCount = strtol(argv[1], nullptr, 0);
+    std::string sLine;
+    if (!ReadInputLine(&sLine)) return 1;
+    unsigned nOrphaned = 0;
+    for (long i = 0; i < nCount; ++i) {
+        HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, argv[0]);
+        void* pView = h != nullptr ? MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
+        if (pView == nullptr) {
+            printf("FAILED %u\n", GetLastError());
+            return 1;
+        }
+        nOrphaned += IsViewOfRemovedFile(pView);
+        UnmapViewOfFile(pView);
+        CloseHandle(h);
+    }
+    printf("CHURNED %u\n", nOrphaned);
+    return 0;
+}
+
+}  // namespace
+
+const HelperCommand kIpcCommands[] = {{"lock-mutex", RunLockMutex},
+                                      {"map", RunMap},
+                                      {"barrier-map", RunBarrierMap},
+                                      {"churn", RunChurn},
+                                      {nullptr, nullptr}};
+
+}  // namespace test
+}  // namespace linkbay

@@ -49,9 +49,12 @@ constexpr MessageText kMessages[] = {
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_MORE_DATA, "More data is available."},
     {ERROR_NOT_OWNER, "Attempt to release mutex not owned by caller."},
+    {ERROR_INVALID_ADDRESS, "Attempt to access invalid address."},
     {ERROR_OPERATION_ABORTED,
      "The I/O operation has been aborted because of either a thread exit or an application "
      "request."},
+    {ERROR_NOACCESS, "Invalid access to memory location."},
+    {ERROR_MAPPED_ALIGNMENT, "The base address or the file offset specified does not have the proper alignment."},
     {ERROR_DEVICE_NOT_CONNECTED, "The device is not connected."},
     {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},
 };
