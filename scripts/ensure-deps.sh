@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when missing.
+# As root it runs apt-get itself; otherwise it prints the one command to run.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+if [[ $(id -u) -eq 0 ]]; then
+  echo "Installing missing packages: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "Missing packages: ${missing[*]}" >&2
+  echo "Install them with:  sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
