@@ -1,0 +1,285 @@
+// The serial channel against pty peers through the real platform layer.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "platform/test_hooks.h"
+#include "serial/genci.h"
+#include "support/child_process.h"
+#include "support/pty_peer.h"
+#include "support/test_env.h"
+
+namespace linkbay {
+namespace test {
+namespace {
+
+using Texts = std::vector<std::string>;
+
+struct DebugLines {
+    DebugLines() { platform::SetDebugCapture([](const char* s, void* p) { static_cast<Texts*>(p)->push_back(s); }, &texts); }
+    ~DebugLines() { platform::SetDebugCapture(nullptr, nullptr); }
+    Texts texts;
+};
+
+std::string SystemText(DWORD dwError) {
+    char sz[128] = {};
+    FormatMessageA(0x10FF, nullptr, dwError, 0x0400, sz, sizeof sz, nullptr);
+    return sz;
+}
+
+// A pty peer bound to COMn and the port opened on it.
+struct Line {
+    explicit Line(int nPort) {
+        peer.bindToPort(nPort);
+        hPort = RS232CI::COMOpen(nPort);
+        COMMTIMEOUTS timeouts = {100, 0, 500, 0, 500};
+        SetCommTimeouts(hPort, &timeouts);
+    }
+    PtyPeer peer;
+    HANDLE hPort;
+};
+
+HANDLE OpenFile(const std::string& sDir) {  // a handle that is no port
+    return CreateFileA((sDir + "/plain").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+}
+
+TEST(ComPort, InvalidHandlesFailWithoutMessage) {
+    UseFreshEnvironment();
+    setenv("LINKBAY_COM1", "/dev/linkbay-none", 1);
+    DebugLines debug;
+    char buffer[4];
+    for (HANDLE h : {INVALID_HANDLE_VALUE, RS232CI::COMOpen(1)}) {
+        EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(RS232CI::COMCheck(h) || RS232CI::COMWrite(h, "ab", 2) || RS232CI::COMRead(h, buffer, 2));
+        RS232CI::COMPurge(h);
+        RS232CI::COMClose(h);
+    }
+    EXPECT_EQ(debug.texts, Texts{});
+}
+
+TEST(ComPort, OpenGivesTheNumberedPortUnlessAnotherProcessHoldsIt) {
+    for (bool bHeld : {false, true}) {
+        UseFreshEnvironment();
+        PtyPeer peer;
+        peer.bindToPort(1);
+        std::optional<ChildProcess> other;
+        if (bHeld) {
+            other.emplace(std::vector<std::string>{"open-port", "1"});
+            ASSERT_EQ(other->readLine().substr(0, 6), "OPENED");
+        }
+        const HANDLE h = RS232CI::COMOpen(1);
+        EXPECT_EQ(h == INVALID_HANDLE_VALUE, bHeld);
+        EXPECT_EQ(RS232CI::COMWrite(h, "ping", 4), !bHeld);
+        EXPECT_EQ(peer.read(4, bHeld ? 0 : 1000), bHeld ? "" : "ping");
+        RS232CI::COMClose(h);
+    }
+}
+
+TEST(ComPort, FailedTransfersWriteOneLevelZeroLine) {
+    const std::string sGone = SystemText(ERROR_DEVICE_NOT_CONNECTED) + "\r\n";
+    const struct { bool bRead, bHangUp; std::string sExpected; } cases[] = {
+        {true, false, "RS232CI::COMRead(): Incomplete ReadFile(), wanted 10, got 4\r\n"},
+        {true, true, "RS232CI::COMRead(): ReadFile() failed, " + sGone},
+        {false, true, "RS232CI::COMWrite(): WriteFile() failed, " + sGone},
+    };
+    for (const auto& c : cases) {
+        UseFreshEnvironment();
+        Line line(2);
+        ASSERT_TRUE(line.peer.write("abcd"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        if (c.bHangUp) line.peer.hangUp();
+        DebugLines debug;
+        char buffer[10];
+        EXPECT_FALSE(c.bRead ? RS232CI::COMRead(line.hPort, buffer, 10) : RS232CI::COMWrite(line.hPort, buffer, 10));
+        EXPECT_EQ(debug.texts, Texts{c.sExpected});
+        RS232CI::COMClose(line.hPort);
+    }
+}
+
+TEST(ComPort, PurgeDropsUnreadInput) {
+    UseFreshEnvironment();
+    Line line(1);
+    ASSERT_TRUE(line.peer.write("stale"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    RS232CI::COMPurge(line.hPort);
+    ASSERT_TRUE(line.peer.write("fresh"));
+    char buffer[6] = {};
+    EXPECT_TRUE(RS232CI::COMRead(line.hPort, buffer, 5));
+    EXPECT_STREQ(buffer, "fresh");
+    RS232CI::COMClose(line.hPort);
+}
+
+constexpr WordEntry kVerbs[] = {{"SHOW", 2, 2}};
+constexpr WordEntry kNouns[] = {{"VERSION", 5, 4}};
+constexpr RangeEntry kRanges[] = {{0, 0}};
+constexpr CommandEntry kShow[] = {{2, 5, 0, 70, 0, 0, {0, 0, 0, 0}}};
+
+// Records what reaches ExecCmd and answers with a fixed result.
+struct TinyDriver : RS232CI {
+    explicit TinyDriver(bool bResult)
+        : RS232CI(kVerbs, 1, kNouns, 1, nullptr, 0, kRanges, 1, nullptr, 0, kShow, 1, nullptr, 0, 1, 2, 97),
+          bResult(bResult) {}
+    void Attach(HANDLE) override {}
+    bool IsActive(int32_t, int32_t*) override { return false; }
+    int32_t ReadData(int32_t, int32_t, int32_t, int32_t, uint32_t*) override { return 1; }
+    int32_t WriteData(int32_t, int32_t, int32_t, int32_t, uint32_t, const uint32_t*) override { return 1; }
+    bool ExecCmd(ParsedCommand& cmd, int32_t nSize, char*, int32_t* pnLen, int32_t* pnMac, int32_t*) override {
+        seen = {cmd.nCode, nSize, *pnMac};
+        *pnLen = 9;
+        return bResult;
+    }
+    bool bResult;
+    std::vector<int32_t> seen;  // code, buffer size, mac
+};
+
+TEST(RS232CI, ExecLineParsesThenRunsTheDriversCommand) {
+    const struct { int32_t nDet; const char* pszLine; bool bExec, bReturns; std::vector<int32_t> outs, seen; } cases[] = {
+        {2, "SHOW_VERS", true, false, {55, -1, 77}, {}},  // not served: only mac is written
+        {1, "", true, true, {55, 0, 0}, {}},              // blank: the parser's 0/0
+        {1, "BOGUS", true, true, {55, 129, 1}, {}},       // rejected: the parser's pair
+        {1, "SHOW_VERSION", true, true, {9, 66, 77}, {70, 8, 66}},
+        {1, "SHOW_VERS", false, false, {9, 66, 77}, {70, 8, 66}},
+    };
+    for (const auto& c : cases) {
+        TinyDriver driver(c.bExec);
+        int32_t nLen = 55, nMac = 66, nMic = 77;
+        char szResp[8];
+        EXPECT_EQ(driver.ExecLine(c.nDet, c.pszLine, 8, szResp, &nLen, &nMac, &nMic), c.bReturns) << c.pszLine;
+        EXPECT_EQ(std::vector<int32_t>({nLen, nMac, nMic}), c.outs) << c.pszLine;
+        EXPECT_EQ(driver.seen, c.seen) << c.pszLine;
+    }
+    TinyDriver driver(true);
+    EXPECT_TRUE(driver.ExecLine(1, "SHOW_VERS", 100, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(driver.seen, std::vector<int32_t>({70, 0, 0}));  // no buffer is a 0-byte buffer
+}
+
+TEST(RS232CI, UnitCheckOfDetector2NeverTouchesThePort) {
+    UseFreshEnvironment();
+    Line line(1);
+    GENCI driver(97);
+    EXPECT_FALSE(driver.IsUnitPresent(1));  // no port yet
+    driver.Attach(line.hPort);
+    ASSERT_TRUE(line.peer.write("keep"));
+    EXPECT_FALSE(driver.IsUnitPresent(2));
+    EXPECT_TRUE(driver.IsUnitPresent(1));
+    char buffer[5] = {};
+    EXPECT_TRUE(RS232CI::COMRead(line.hPort, buffer, 4) && std::string(buffer) == "keep");
+    line.peer.hangUp();
+    EXPECT_FALSE(driver.IsUnitPresent(2));
+    COMMTIMEOUTS timeouts;
+    EXPECT_TRUE(GetCommTimeouts(line.hPort, &timeouts));  // still open: a check would have closed it
+    EXPECT_FALSE(driver.IsUnitPresent(1));
+    EXPECT_EQ(driver.m_hPort, INVALID_HANDLE_VALUE);
+}
+
+// The next handle opened gets the freed descriptor and thus the same value,
+// so a second close would take it away.
+TEST(RS232CI, PortIsClosedExactlyOnce) {
+    enum Loss { kDetach, kFailedCheck, kDestruction };
+    for (Loss loss : {kDetach, kFailedCheck, kDestruction}) {
+        const std::string sDir = UseFreshEnvironment();
+        Line line(3);
+        auto pDriver = std::make_unique<GENCI>(99);
+        pDriver->Attach(line.hPort);
+        HANDLE hFiller = INVALID_HANDLE_VALUE;
+        if (loss == kFailedCheck) {
+            line.peer.hangUp();
+            hFiller = OpenFile(sDir);  // takes the peer's freed, lower descriptor
+            EXPECT_FALSE(pDriver->IsUnitPresent(1));
+        }
+        if (loss == kDetach) pDriver->Detach();
+        if (loss == kDestruction) pDriver.reset();
+        const HANDLE hFile = OpenFile(sDir);
+        ASSERT_EQ(hFile, line.hPort) << "loss " << loss << ": the port was not closed";
+        if (pDriver) pDriver->Detach();
+        pDriver.reset();
+        DWORD cb = 0;
+        EXPECT_TRUE(WriteFile(hFile, "x", 1, &cb, nullptr)) << "loss " << loss;
+        CloseHandle(hFile);
+        RS232CI::COMClose(hFiller);
+    }
+}
+
+TEST(GENCI, AttachSets9600EightNoneOneAndTheTimeouts) {
+    UseFreshEnvironment();
+    Line line(1);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(line.hPort, &dcb);
+    dcb.BaudRate = 19200;  // so that Attach has something to change
+    dcb.ByteSize = 7;
+    dcb.Parity = EVENPARITY;
+    dcb.StopBits = TWOSTOPBITS;
+    ASSERT_TRUE(SetCommState(line.hPort, &dcb));
+    DebugLines debug;
+    GENCI driver(97);
+    driver.Attach(line.hPort);
+    const LineSettings s = line.peer.settings();
+    EXPECT_EQ(std::to_string(s.baud) + s.parity + std::to_string(s.dataBits) + std::to_string(s.stopBits), "9600N81");
+    COMMTIMEOUTS t{};
+    GetCommTimeouts(line.hPort, &t);
+    EXPECT_EQ(std::vector<DWORD>({t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
+                                  t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant}),
+              std::vector<DWORD>({1000, 5, 0, 0, 5000}));
+    EXPECT_EQ(debug.texts, Texts{});
+}
+
+TEST(GENCI, AttachToNonPortReportsTheFirstFailingStepOnly) {
+    const HANDLE hFile = OpenFile(UseFreshEnvironment());
+    DebugLines debug;
+    GENCI driver(98);
+    driver.Attach(hFile);
+    const std::string sError = SystemText(ERROR_INVALID_FUNCTION);
+    EXPECT_NE(sError, "");
+    EXPECT_EQ(debug.texts, Texts({"GENCI::Attach(): Error in SetupComm():\r\n    ", sError, "\r\n"}));
+    EXPECT_EQ(driver.m_hPort, hFile);  // kept, and closed with the driver
+}
+
+TEST(GENCI, AnswersNoCommandAndTouchesNothingElse) {
+    GENCI driver(97);
+    for (int32_t nDet : {1, 2}) {
+        for (const char* pszLine : {"SHOW_VERS", "", "BOGUS 1,2"}) {
+            int32_t nLen = 55, nMac = 66, nMic = 77;
+            char szResp[8] = "resp";
+            EXPECT_FALSE(driver.ExecLine(nDet, pszLine, 8, szResp, &nLen, &nMac, &nMic));
+            EXPECT_EQ(std::to_string(nLen) + std::to_string(nMac) + std::to_string(nMic) + szResp, "55-177resp");
+        }
+        int32_t nStatus = 12345;
+        EXPECT_EQ(driver.IsActive(nDet, &nStatus), nDet == 1);
+        EXPECT_EQ(nStatus, nDet == 1 ? -3 : -1);
+    }
+    uint32_t dwData[3] = {7, 8, 9};
+    EXPECT_EQ(driver.ReadData(1, 0, 0, 3, dwData), 1);
+    EXPECT_EQ(std::vector<uint32_t>(dwData, dwData + 3), std::vector<uint32_t>({7, 8, 9}));
+    EXPECT_EQ(driver.WriteData(1, 0, 0, 3, 0, dwData), 1);
+}
+
+TEST(DebugOutput, PrintsUpToTheLevelCutsAt255AndErrorTextFitsItsBuffer) {
+    EXPECT_EQ(g_nDebugLevel, 0);
+    const std::string sLong(5000, 'm');
+    const struct { int32_t nDebugLevel, nLevel; size_t cchText; Texts expected; } cases[] = {
+        {0, 0, 2, {"X: mm\r\n"}}, {0, 1, 2, {}}, {1, 1, 2, {"X: mm\r\n"}}, {1, 2, 2, {}},
+        {0, 0, 250, {"X: " + sLong.substr(0, 250) + "\r\n"}},  // 255 characters: whole
+        {0, 0, 251, {"X: " + sLong.substr(0, 251) + "\r"}}, {0, 0, 5000, {"X: " + sLong.substr(0, 252)}},
+    };
+    for (const auto& c : cases) {
+        g_nDebugLevel = c.nDebugLevel;
+        DebugLines debug;
+        DebugPrint(c.nLevel, "X: %s\r\n", sLong.c_str() + sLong.size() - c.cchText);
+        EXPECT_EQ(debug.texts, c.expected) << c.cchText;
+    }
+    g_nDebugLevel = 0;
+    for (int32_t nSize : {128, 4, 0, -3}) {  // the text, too small, no buffer
+        char szBuffer[132] = "####";
+        SetLastError(ERROR_ACCESS_DENIED);
+        EXPECT_EQ(ErrorText(szBuffer, nSize), szBuffer);
+        EXPECT_EQ(szBuffer, nSize == 128 ? SystemText(ERROR_ACCESS_DENIED) : nSize == 4 ? "" : "####");
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace linkbay
