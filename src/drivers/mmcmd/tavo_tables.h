@@ -1,0 +1,10 @@
+// The TAVO family's keywords, argument ranges and commands.
+#pragma once
+
+#include "cmdlang/command_set.h"
+
+namespace linkbay {
+
+extern const CommandSet kTavoCommandSet;
+
+}  // namespace linkbay
