@@ -1,0 +1,33 @@
+#include <dlfcn.h>
+
+#include "library_loader.h"
+
+namespace linkbay_host {
+
+AddinLibrary::~AddinLibrary() {
+    if (m_hModule != nullptr) dlclose(m_hModule);
+}
+
+bool AddinLibrary::load(const std::string& sPath) {
+    m_hModule = dlopen(sPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (m_hModule == nullptr) {
+        const char* pszError = dlerror();
+        m_sError = "cannot load " + sPath + ": " + (pszError ? pszError : "unknown error");
+        return false;
+    }
+    m_pAddin = static_cast<AddinBase*>(dlsym(m_hModule, LINKBAY_EXPORT_NAME));
+    if (m_pAddin == nullptr) {
+        m_sError = sPath + " does not export " LINKBAY_EXPORT_NAME;
+        return false;
+    }
+    return true;
+}
+
+std::string DefaultLibraryPath(const char* pszArgv0) {
+    const std::string sProgram = pszArgv0 != nullptr ? pszArgv0 : "";
+    const size_t nSlash = sProgram.rfind('/');
+    const std::string sDir = nSlash == std::string::npos ? "." : sProgram.substr(0, nSlash);
+    return sDir + "/liblinkbay.so";
+}
+
+}  // namespace linkbay_host

@@ -1,0 +1,19 @@
+#include "addin/driver_factory.h"
+
+#include <new>
+
+#include "linkbay/addin.h"
+#include "serial/genci.h"
+
+namespace linkbay {
+
+// Families whose drivers are not part of this build yet are configured but
+// get no driver, so their ports are opened, found driverless and released.
+RS232CI* CreateDriver(int32_t nDeviceType, int32_t nMcb) {
+    switch (nDeviceType) {
+    case LINKBAY_DEVICE_GENERIC: return new (std::nothrow) GENCI(nMcb);
+    default: return nullptr;
+    }
+}
+
+}  // namespace linkbay

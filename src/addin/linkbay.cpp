@@ -1,0 +1,7 @@
+#include "addin/linkbay.h"
+
+namespace linkbay {
+
+Linkbay::Linkbay() = default;
+
+}  // namespace linkbay
