@@ -1,0 +1,49 @@
+// The family-specific part of a simulator: how requests are framed on the
+// wire, what the instrument answers, and its own control settings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace linkbay {
+namespace sim {
+
+class InstrumentModel {
+public:
+    virtual ~InstrumentModel() = default;
+    virtual const char* family() const = 0;
+
+    // Length of the first complete request at the start of the bytes, 0
+    // while it is incomplete. Must consume overlong input somehow, so that
+    // a peer sending endless noise cannot grow the buffer without bound.
+    virtual size_t requestLength(const char* bytes, size_t count) const = 0;
+    // Carries the request out and returns the reply bytes (may be empty).
+    virtual std::string answer(const std::string& request) = 0;
+    // What the instrument sends when it refuses the request.
+    virtual std::string rejection(const std::string& request) const = 0;
+
+    // Lets acquisition time pass (microseconds since the previous call).
+    virtual void advance(uint64_t elapsedUs) = 0;
+    virtual void startAcquisition() = 0;
+    virtual void stopAcquisition() = 0;
+    virtual bool acquiring() const = 0;
+    virtual uint32_t count(uint32_t channel) const = 0;
+    virtual void setCount(uint32_t channel, uint32_t value) = 0;
+
+    // Family-specific control command (words split on spaces); false when
+    // the command is not the model's. reply gets "ok ..." or "err ...".
+    virtual bool control(const std::vector<std::string>& words, std::string& reply) = 0;
+    // One line per family-specific control command, for help texts.
+    virtual const char* controlHelp() const = 0;
+};
+
+// Models by family name ("korv"); null for an unknown family.
+std::unique_ptr<InstrumentModel> CreateModel(const std::string& family);
+// The family names CreateModel knows, separated by ", ".
+const char* KnownFamilies();
+
+}  // namespace sim
+}  // namespace linkbay

@@ -1,0 +1,140 @@
+// linkbay-sim: a simulated instrument on a pseudo-terminal, for use without
+// hardware, by the demo and by tests in other processes.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "sim/control_server.h"
+#include "sim/control_words.h"
+#include "sim/simulator.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_signalled = 0;
+void OnSignal(int) { g_signalled = 1; }
+
+const char kUsage[] =
+    "usage: linkbay-sim FAMILY [options]\n"
+    "Serves a simulated instrument of FAMILY (%s) on a pseudo-terminal and prints\n"
+    "its device path and control port.\n"
+    "\n"
+    "  --baud N          the instrument's rate: replies are paced at N, requests sent\n"
+    "                    at another rate go unanswered (default: follow the driver)\n"
+    "  --link PATH       symlink to the device, re-pointed when the line returns\n"
+    "  --control PORT    control port on 127.0.0.1 (default: chosen by the system)\n"
+    "  --no-pacing       reply at once instead of at the line's speed\n"
+    "  --time-scale F    acquisition seconds per real second (default 1)\n"
+    "  --manual-clock    acquisition time passes only by the control command 'advance'\n"
+    "  --help            this text and the control commands\n";
+
+struct Arguments {
+    std::string family;
+    linkbay::sim::SimulatorOptions options;
+    uint16_t controlPort = 0;
+    bool help = false;
+};
+
+bool Fail(const std::string& message) {
+    std::fprintf(stderr, "linkbay-sim: %s\n", message.c_str());
+    return false;
+}
+
+bool ParseArguments(int argc, char** argv, Arguments& arguments) {
+    using linkbay::sim::ParseReal;
+    using linkbay::sim::ParseUnsigned;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        const std::string value = hasValue ? argv[i + 1] : "";
+        uint64_t number = 0;
+        double real = 0;
+        if (option == "--help" || option == "-h") {
+            arguments.help = true;
+        } else if (option == "--no-pacing") {
+            arguments.options.pacing = false;
+        } else if (option == "--manual-clock") {
+            arguments.options.manualClock = true;
+        } else if (option == "--baud" || option == "--link" || option == "--control" || option == "--time-scale") {
+            if (!hasValue) return Fail(option + " needs a value; see --help");
+            ++i;
+            if (option == "--link") {
+                arguments.options.linkPath = value;
+            } else if (option == "--baud") {
+                if (!ParseUnsigned(value, number) || number < 50 || number > 4000000) {
+                    return Fail("--baud wants a rate from 50 to 4000000, not '" + value + "'");
+                }
+                arguments.options.instrumentBaud = static_cast<uint32_t>(number);
+            } else if (option == "--control") {
+                if (!ParseUnsigned(value, number) || number > 65535) {
+                    return Fail("--control wants a port from 0 to 65535, not '" + value + "'");
+                }
+                arguments.controlPort = static_cast<uint16_t>(number);
+            } else {
+                if (!ParseReal(value, real) || real <= 0 || real > 100) {
+                    return Fail("--time-scale wants a factor above 0 and up to 100, not '" + value + "'");
+                }
+                arguments.options.timeScale = real;
+            }
+        } else if (!option.empty() && option[0] == '-') {
+            return Fail("unknown option '" + option + "'; see --help");
+        } else if (arguments.family.empty()) {
+            arguments.family = option;
+        } else {
+            return Fail("one family at a time; '" + option + "' is one too many");
+        }
+    }
+    if (!arguments.help && arguments.family.empty()) {
+        return Fail(std::string("name the instrument family (") + linkbay::sim::KnownFamilies() + "); see --help");
+    }
+    return true;
+}
+
+void PrintHelp(const char* familyHelp) {
+    std::printf(kUsage, linkbay::sim::KnownFamilies());
+    std::printf("\nControl commands (one a line on the control port; replies end with 'ok' or 'err'):\n%s%s",
+                linkbay::sim::Simulator::ControlHelp().c_str(), familyHelp);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments arguments;
+    if (!ParseArguments(argc, argv, arguments)) return 2;
+    std::unique_ptr<linkbay::sim::InstrumentModel> model =
+        linkbay::sim::CreateModel(arguments.family.empty() ? "korv" : arguments.family);
+    if (arguments.help) {
+        PrintHelp(model ? model->controlHelp() : "");
+        return 0;
+    }
+    if (!model) {
+        Fail("unknown family '" + arguments.family + "'; known: " + linkbay::sim::KnownFamilies());
+        return 2;
+    }
+    linkbay::sim::Simulator simulator(std::move(model), arguments.options);
+    std::string error;
+    if (!simulator.start(error)) {
+        Fail(error);
+        return 1;
+    }
+    linkbay::sim::ControlServer server(simulator);
+    if (!server.start(arguments.controlPort, error)) {
+        Fail(error);
+        return 1;
+    }
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    std::printf("device %s\n", simulator.devicePath().c_str());
+    if (!arguments.options.linkPath.empty()) std::printf("link %s\n", arguments.options.linkPath.c_str());
+    std::printf("control 127.0.0.1:%u\n", server.port());
+    std::fflush(stdout);
+    while (!g_signalled && !simulator.quitRequested()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    server.stop();
+    simulator.stop();
+    if (!arguments.options.linkPath.empty()) ::unlink(arguments.options.linkPath.c_str());
+    return 0;
+}

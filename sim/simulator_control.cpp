@@ -1,0 +1,248 @@
+// The control protocol: one command a line, answered by optional "+ " data
+// lines and a closing "ok ..." or "err ..." line.
+#include <sstream>
+
+#include "sim/control_words.h"
+#include "sim/simulator.h"
+
+namespace linkbay {
+namespace sim {
+
+namespace {
+
+using Words = std::vector<std::string>;
+using Handler = std::string (*)(Simulator&, const Words&);
+
+constexpr uint64_t kMaxDelayMs = 600000;
+
+// words[index] as a number, or the fallback when the command stops earlier.
+bool OptionalNumber(const Words& words, size_t index, uint64_t fallback, uint64_t& value) {
+    value = fallback;
+    return words.size() <= index || ParseUnsigned(words[index], value);
+}
+
+std::string Path(Simulator& simulator, const Words&) { return Ok(simulator.devicePath()); }
+
+std::string Exchanges(Simulator& simulator, const Words&) { return Ok(std::to_string(simulator.exchanges())); }
+
+std::string Mark(Simulator& simulator, const Words&) {
+    return Ok(std::to_string(simulator.wireLog().nextSequence()));
+}
+
+bool ParseSince(const Words& words, uint64_t& since) { return words.size() <= 2 && OptionalNumber(words, 1, 0, since); }
+const char kSinceError[] = "SINCE must be a sequence number, as 'mark' gives";
+
+std::string Log(Simulator& simulator, const Words& words) {
+    uint64_t since = 0;
+    if (!ParseSince(words, since)) return Err(kSinceError);
+    std::string text;
+    for (const WireEntry& entry : simulator.wireLog().since(since)) {
+        const bool event = entry.direction == WireDirection::kEvent;
+        text += "+ " + std::to_string(entry.sequence) + " " + std::to_string(entry.timeUs) + " " +
+                static_cast<char>(entry.direction) + " " + (event ? entry.bytes : EscapeBytes(entry.bytes)) + "\n";
+    }
+    return text + Ok(std::to_string(simulator.wireLog().nextSequence()));
+}
+
+std::string BytesOneWay(Simulator& simulator, const Words& words, WireDirection direction) {
+    uint64_t since = 0;
+    if (!ParseSince(words, since)) return Err(kSinceError);
+    return Ok(EscapeBytes(simulator.wireLog().bytesSince(since, direction)));
+}
+std::string Sent(Simulator& simulator, const Words& words) { return BytesOneWay(simulator, words, WireDirection::kIn); }
+std::string Replied(Simulator& simulator, const Words& words) {
+    return BytesOneWay(simulator, words, WireDirection::kOut);
+}
+
+std::string ClearLog(Simulator& simulator, const Words&) {
+    simulator.wireLog().clear();
+    return Ok();
+}
+
+std::string PlanFault(Simulator& simulator, const Words& words) {
+    FaultKind kind = FaultKind::kNone;
+    uint64_t exchange = 0, amount = 0, count = 1;
+    if (words.size() < 3 || words.size() > 5) return Err("usage: fault K|next KIND [N [COUNT]]");
+    if (words[1] != "next" && (!ParseUnsigned(words[1], exchange) || exchange == 0)) {
+        return Err("exchange must be 'next' or a number from 1 ('exchanges' tells how many were served)");
+    }
+    if (!ParseFaultKind(words[2], kind) || kind == FaultKind::kNone) {
+        return Err("unknown fault '" + words[2] + "': silence, short, stall, garbage, reject or hangup");
+    }
+    if (!OptionalNumber(words, 3, 0, amount) || amount > kMaxDelayMs) return Err("N must be a number up to 600000");
+    if (!OptionalNumber(words, 4, 1, count) || count < 1 || count > 1000) {
+        return Err("COUNT must be a number from 1 to 1000");
+    }
+    const Fault fault{kind, static_cast<uint32_t>(amount)};
+    return Ok(std::to_string(simulator.planFault(exchange, fault, static_cast<uint32_t>(count))));
+}
+
+std::string ClearFaults(Simulator& simulator, const Words&) {
+    simulator.clearFaults();
+    return Ok();
+}
+
+std::string HangUp(Simulator& simulator, const Words& words) {
+    uint64_t ms = 0;
+    if (words.size() > 2 || !OptionalNumber(words, 1, 500, ms) || ms > kMaxDelayMs) {
+        return Err("MS must be a number up to 600000");
+    }
+    simulator.hangUp(static_cast<uint32_t>(ms));
+    return Ok();
+}
+
+std::string Pacing(Simulator& simulator, const Words& words) {
+    if (words.size() != 2 || (words[1] != "on" && words[1] != "off")) return Err("usage: pacing on|off");
+    simulator.setPacing(words[1] == "on");
+    return Ok();
+}
+
+std::string Baud(Simulator& simulator, const Words& words) {
+    uint64_t baud = 0;
+    if (words.size() != 2 || !ParseUnsigned(words[1], baud) || baud > 4000000) {
+        return Err("usage: baud N (0 to 4000000; 0 follows the driver's rate)");
+    }
+    simulator.setInstrumentBaud(static_cast<uint32_t>(baud));
+    return Ok();
+}
+
+std::string Line(Simulator& simulator, const Words&) {
+    return Ok("baud=" + std::to_string(simulator.lineBaud()) + " paced=" + std::to_string(simulator.pacingBaud()));
+}
+
+std::string Clock(Simulator& simulator, const Words& words) {
+    if (words.size() != 2 || (words[1] != "manual" && words[1] != "real")) return Err("usage: clock manual|real");
+    simulator.setManualClock(words[1] == "manual");
+    return Ok();
+}
+
+std::string Advance(Simulator& simulator, const Words& words) {
+    uint64_t ms = 0;
+    // Every 20 ms step draws its pulses: an hour at a time keeps a step quick.
+    if (words.size() != 2 || !ParseUnsigned(words[1], ms) || ms > 3600000) {
+        return Err("usage: advance MS (up to 3600000)");
+    }
+    simulator.advanceClock(ms);
+    return Ok();
+}
+
+std::string Start(Simulator& simulator, const Words&) {
+    simulator.withModel([](InstrumentModel& model) { model.startAcquisition(); });
+    return Ok();
+}
+
+std::string Stop(Simulator& simulator, const Words&) {
+    simulator.withModel([](InstrumentModel& model) { model.stopAcquisition(); });
+    return Ok();
+}
+
+std::string Status(Simulator& simulator, const Words&) {
+    const bool acquiring = simulator.withModel([](InstrumentModel& model) { return model.acquiring(); });
+    return Ok("acquiring=" + std::to_string(acquiring ? 1 : 0) + " exchanges=" +
+              std::to_string(simulator.exchanges()) + " returns=" + std::to_string(simulator.returns()));
+}
+
+std::string Counts(Simulator& simulator, const Words& words) {
+    uint64_t first = 0, count = 0;
+    if (words.size() != 3 || !ParseUnsigned(words[1], first) || !ParseUnsigned(words[2], count) ||
+        first > 4096 || count > 4096 - first) {
+        return Err("usage: counts FIRST N (channels 0 to 4095)");
+    }
+    std::string text;
+    simulator.withModel([&](InstrumentModel& model) {
+        for (uint64_t channel = first; channel < first + count; ++channel) {
+            text += (text.empty() ? "" : " ") + std::to_string(model.count(static_cast<uint32_t>(channel)));
+        }
+    });
+    return Ok(text);
+}
+
+std::string SetCounts(Simulator& simulator, const Words& words) {
+    uint64_t first = 0;
+    if (words.size() < 3 || !ParseUnsigned(words[1], first) || first > 4096 || words.size() - 2 > 4096 - first) {
+        return Err("usage: set-counts FIRST V... (channels 0 to 4095)");
+    }
+    std::vector<uint32_t> values;
+    for (size_t i = 2; i < words.size(); ++i) {
+        uint64_t value = 0;
+        if (!ParseUnsigned(words[i], value) || value > 0xffffffffu) {
+            return Err("count '" + words[i] + "' is not a number from 0 to 4294967295");
+        }
+        values.push_back(static_cast<uint32_t>(value));
+    }
+    simulator.withModel([&](InstrumentModel& model) {
+        for (size_t i = 0; i < values.size(); ++i) model.setCount(static_cast<uint32_t>(first + i), values[i]);
+    });
+    return Ok();
+}
+
+std::string Quit(Simulator& simulator, const Words&) {
+    simulator.requestQuit();
+    return Ok();
+}
+
+std::string Help(Simulator& simulator, const Words&);
+
+struct ControlCommand {
+    const char* verb;
+    Handler handler;
+    const char* help;
+};
+const ControlCommand kCommands[] = {
+    {"help", Help, "help                      this list"},
+    {"path", Path, "path                      device path of the line now"},
+    {"exchanges", Exchanges, "exchanges                 number of exchanges served so far"},
+    {"mark", Mark, "mark                      sequence number the next wire-log entry gets"},
+    {"log", Log, "log [SINCE]               wire log: sequence, microseconds, < in > out ! event, bytes"},
+    {"sent", Sent, "sent [SINCE]              bytes the driver sent since the mark, escaped"},
+    {"replied", Replied, "replied [SINCE]           bytes the instrument sent since the mark, escaped"},
+    {"clear-log", ClearLog, "clear-log                 forget the wire log (sequence numbers keep counting)"},
+    {"fault", PlanFault,
+     "fault K|next KIND [N [COUNT]]  fault on COUNT exchanges from K: silence, short [bytes],\n"
+     "                          stall [ms], garbage [bytes], reject, hangup [ms until the line returns]"},
+    {"clear-faults", ClearFaults, "clear-faults              forget planned faults"},
+    {"hangup", HangUp, "hangup [MS]               drop the line now; it returns after MS (500)"},
+    {"pacing", Pacing, "pacing on|off             replies take their wire time (10 bits a byte)"},
+    {"baud", Baud, "baud N                    the instrument's rate; 0 follows the rate the driver sets"},
+    {"line", Line, "line                      rate the driver set and the rate replies are paced at"},
+    {"start", Start, "start                     start acquiring"},
+    {"stop", Stop, "stop                      stop acquiring"},
+    {"clock", Clock, "clock manual|real         acquisition time from 'advance' only, or from real time"},
+    {"advance", Advance, "advance MS                let MS of acquisition time pass"},
+    {"counts", Counts, "counts FIRST N            the counts of N channels from FIRST"},
+    {"set-counts", SetCounts, "set-counts FIRST V...     set channel counts from FIRST on"},
+    {"status", Status, "status                    acquiring flag, exchanges and returns of the line"},
+    {"quit", Quit, "quit                      end the simulator program"},
+};
+
+std::string HelpText() {
+    std::string text;
+    for (const ControlCommand& command : kCommands) text += std::string(command.help) + "\n";
+    return text;
+}
+
+std::string Help(Simulator& simulator, const Words&) {
+    std::string text;
+    const std::string family = simulator.withModel([](InstrumentModel& model) { return model.controlHelp(); });
+    std::istringstream lines(HelpText() + family);
+    for (std::string line; std::getline(lines, line);) text += "+ " + line + "\n";
+    return text + Ok();
+}
+
+}  // namespace
+
+std::string Simulator::ControlHelp() { return HelpText(); }
+
+std::string Simulator::control(const std::string& line) {
+    const Words words = SplitWords(line);
+    if (words.empty()) return Err("empty command; try 'help'");
+    for (const ControlCommand& command : kCommands) {
+        if (words[0] == command.verb) return command.handler(*this, words);
+    }
+    std::string reply;
+    if (withModel([&](InstrumentModel& model) { return model.control(words, reply); })) return reply;
+    return Err("unknown command '" + words[0] + "'; try 'help'");
+}
+
+}  // namespace sim
+}  // namespace linkbay

@@ -1,0 +1,130 @@
+#include "sim/spectrum_model.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace linkbay {
+namespace sim {
+
+uint64_t Prng::next() {
+    uint64_t z = (m_state += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
+
+double Prng::uniform() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
+
+uint64_t Prng::poisson(double mean) {
+    if (mean <= 0) return 0;
+    if (mean < 30) {
+        const double limit = std::exp(-mean);
+        uint64_t k = 0;
+        double product = uniform();
+        while (product > limit) {
+            ++k;
+            product *= uniform();
+        }
+        return k;
+    }
+    // Large means: the normal approximation is indistinguishable here.
+    const double u1 = std::max(uniform(), 1e-300);
+    const double u2 = uniform();
+    const double normal = std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+    const double value = std::round(mean + std::sqrt(mean) * normal);
+    return value < 0 ? 0 : static_cast<uint64_t>(value);
+}
+
+namespace {
+struct Peak {
+    double centre;
+    double sigma;
+    double weight;
+};
+// A falling continuum under three lines of different width and strength.
+const Peak kPeaks[] = {{662.0, 9.0, 0.18}, {1460.0, 14.0, 0.10}, {2614.0, 20.0, 0.06}};
+constexpr double kContinuumWeight = 0.66;
+constexpr double kContinuumScale = 700.0;
+
+double ShapeAt(uint32_t channel) {
+    const double x = channel;
+    double value = kContinuumWeight * std::exp(-x / kContinuumScale) / kContinuumScale + 2e-5;
+    for (const Peak& peak : kPeaks) {
+        const double d = (x - peak.centre) / peak.sigma;
+        value += peak.weight * std::exp(-0.5 * d * d) / (peak.sigma * 2.5066282746310002);
+    }
+    return value;
+}
+}  // namespace
+
+SpectrumModel::SpectrumModel() : m_prng(kSeed) {
+    double total = 0;
+    for (uint32_t channel = 0; channel < kChannels; ++channel) {
+        total += ShapeAt(channel);
+        m_cumulative[channel] = total;
+    }
+    for (double& value : m_cumulative) value /= total;
+    m_cumulative[kChannels - 1] = 1.0;
+}
+
+uint32_t SpectrumModel::drawChannel() {
+    const double u = m_prng.uniform();
+    const auto found = std::upper_bound(m_cumulative.begin(), m_cumulative.end(), u);
+    return static_cast<uint32_t>(std::min<std::ptrdiff_t>(found - m_cumulative.begin(), kChannels - 1));
+}
+
+void SpectrumModel::accumulate(double liveSeconds, uint32_t channelsInUse) {
+    if (channelsInUse == 0 || channelsInUse > kChannels) channelsInUse = kChannels;
+    const uint64_t pulses = m_prng.poisson(m_countRate * liveSeconds);
+    for (uint64_t i = 0; i < pulses; ++i) {
+        const uint32_t channel = drawChannel() * channelsInUse / kChannels;
+        if (m_counts[channel] < 0x7fffffffu) ++m_counts[channel];
+    }
+}
+
+void SpectrumModel::clear() { m_counts.fill(0); }
+
+void SpectrumModel::reseed() { m_prng = Prng(kSeed); }
+
+void SpectrumModel::setCount(uint32_t channel, uint32_t value) {
+    if (channel < kChannels) m_counts[channel] = value;
+}
+
+uint64_t SpectrumModel::sum(uint32_t first, uint32_t last) const {
+    uint64_t total = 0;
+    for (uint32_t channel = first; channel <= last && channel < kChannels; ++channel) {
+        total += m_counts[channel];
+    }
+    return total;
+}
+
+void Acquisition::clearTimes() {
+    m_trueUs = 0;
+    m_liveUs = 0;
+    m_pendingUs = 0;
+}
+
+void Acquisition::advance(uint64_t elapsedUs, SpectrumModel& spectrum, uint32_t channelsInUse,
+                          const std::function<bool()>& presetReached) {
+    if (!m_running) return;
+    if (presetReached()) {
+        m_running = false;
+        return;
+    }
+    m_pendingUs += elapsedUs;
+    while (m_pendingUs >= kStepUs) {
+        m_pendingUs -= kStepUs;
+        const uint64_t liveStep = kStepUs * m_livePercent / 100;
+        m_trueUs += kStepUs;
+        m_liveUs += liveStep;
+        spectrum.accumulate(static_cast<double>(liveStep) / 1e6, channelsInUse);
+        if (presetReached()) {
+            m_running = false;
+            m_pendingUs = 0;
+            return;
+        }
+    }
+}
+
+}  // namespace sim
+}  // namespace linkbay
