@@ -3,6 +3,7 @@
 #include <new>
 
 #include "linkbay/addin.h"
+#include "drivers/korv/korvci.h"
 #include "serial/genci.h"
 
 namespace linkbay {
@@ -12,6 +13,7 @@ namespace linkbay {
 RS232CI* CreateDriver(int32_t nDeviceType, int32_t nMcb) {
     switch (nDeviceType) {
     case LINKBAY_DEVICE_GENERIC: return new (std::nothrow) GENCI(nMcb);
+    case LINKBAY_DEVICE_KORV: return new (std::nothrow) KORVCI(nMcb);
     default: return nullptr;
     }
 }
