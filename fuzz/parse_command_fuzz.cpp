@@ -11,6 +11,10 @@
 #include "cmdlang/ci_base.h"
 #include "cmdlang/records.h"
 #include "cmdlang/sample_command_set.h"
+#include "drivers/korv/korv_tables.h"
+#include "drivers/mmcmd/pellux_tables.h"
+#include "drivers/mmcmd/tavo_tables.h"
+#include "drivers/zeph/zeph_tables.h"
 
 namespace {
 
@@ -24,8 +28,7 @@ bool IsTerminatedWithin(const char* psz, size_t nSize) {
     return std::memchr(psz, '\0', nSize) != nullptr;
 }
 
-void CheckParse(const std::string& line) {
-    static const CIBase ci(sample::kCommandSet);
+void CheckParseWith(const CIBase& ci, const std::string& line) {
     ParsedCommand cmd;
     int32_t nMac = -7, nMic = -7;
     const bool bOk = ci.ParseCommand(line.c_str(), cmd, nMac, nMic);
@@ -40,6 +43,14 @@ void CheckParse(const std::string& line) {
         Require(cmd.nCode == 0);
         Require(nMac == 0 || nMac == kMacWordError || nMac == kMacCommandError);
     }
+}
+
+// Every family's vocabulary, and a small one with unusual rows.
+void CheckParse(const std::string& line) {
+    static const CIBase kInterpreters[] = {CIBase(sample::kCommandSet), CIBase(kKorvCommandSet),
+                                           CIBase(kZephCommandSet), CIBase(kTavoCommandSet),
+                                           CIBase(kPelluxCommandSet)};
+    for (const CIBase& ci : kInterpreters) CheckParseWith(ci, line);
 }
 
 // Runs one writer into a block of exactly nSize bytes and checks its contract.

@@ -57,7 +57,9 @@ bool Emit(int32_t nSize, char* pszBuf, int32_t& nLen, std::initializer_list<Piec
 template <typename... Values>
 Piece Printf(char (&work)[kWorkSize], const char* pszFormat, Values... values) {
     const int n = std::snprintf(work, sizeof work, pszFormat, values...);
-    return Piece{work, n > 0 ? static_cast<size_t>(n) : 0};
+    // Never longer than what the work area holds, whatever the format produced.
+    const size_t nMax = sizeof work - 1;
+    return Piece{work, n <= 0 ? 0 : (static_cast<size_t>(n) < nMax ? static_cast<size_t>(n) : nMax)};
 }
 
 bool Record(int32_t nSize, char* pszBuf, int32_t& nLen, Piece fields) {
