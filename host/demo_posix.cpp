@@ -1,0 +1,328 @@
+// The demo runs the simulators as child processes on pseudo-terminals, so it
+// needs the POSIX process and file calls; the add-in itself is reached only
+// through the public interface.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "commands.h"
+#include "demo.h"
+#include "library_loader.h"
+
+extern char** environ;
+
+namespace linkbay_host {
+namespace {
+
+volatile sig_atomic_t g_nStopSignal = 0;
+void OnStopSignal(int nSignal) { g_nStopSignal = nSignal; }
+bool Interrupted() { return g_nStopSignal != 0; }
+
+// The simulated instruments, and what the demo does with each.
+struct DemoPort {
+    int nPort;
+    int32_t nLivePresetTicks;  // of 20 ms
+};
+constexpr DemoPort kDemoPorts[] = {{1, 1500}, {3, 1000}};
+constexpr const char* kTimeScale = "10";  // acquisition seconds per real second
+constexpr int kSimulatorStartMs = 5000;
+constexpr int kStopWaitMs = 3000;
+
+class Simulator {
+public:
+    Simulator() = default;
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+    ~Simulator() { stop(); }
+
+    // Starts "linkbay-sim korv" in its own process group (so Ctrl-C reaches
+    // the demo, which then stops it in order) and waits for its control line.
+    bool start(const std::string& sProgram, const std::string& sLink, std::string& sError) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return Fail("cannot make a pipe", sError);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        std::vector<std::string> args = {sProgram, "korv", "--link", sLink, "--time-scale", kTimeScale};
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(&arg[0]);
+        argv.push_back(nullptr);
+        const int nSpawn = posix_spawn(&m_pid, sProgram.c_str(), &actions, &attributes, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        close(fds[1]);
+        if (nSpawn != 0) {
+            m_pid = -1;
+            close(fds[0]);
+            return Fail("cannot start " + sProgram + ": " + strerror(nSpawn), sError);
+        }
+        const bool bReady = waitForControlLine(fds[0]);
+        close(fds[0]);
+        return bReady || Fail(sProgram + " did not report its line within 5 s", sError);
+    }
+
+    void stop() {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+        int nStatus = 0;
+        while (waitpid(m_pid, &nStatus, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, &nStatus, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        m_pid = -1;
+    }
+
+    const std::string& printed() const { return m_sPrinted; }
+
+private:
+    static bool Fail(const std::string& sText, std::string& sError) {
+        sError = sText;
+        return false;
+    }
+
+    bool waitForControlLine(int fd) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSimulatorStartMs);
+        while (m_sPrinted.find("\ncontrol ") == std::string::npos && !Interrupted()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd pfd{fd, POLLIN, 0};
+            if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buffer[256];
+            const ssize_t nRead = read(fd, buffer, sizeof buffer);
+            if (nRead <= 0) return false;
+            m_sPrinted.append(buffer, static_cast<size_t>(nRead));
+        }
+        return !Interrupted();
+    }
+
+    pid_t m_pid = -1;
+    std::string m_sPrinted;
+};
+
+// A private directory for DETHUB.INI and the port links, removed with its files.
+class TemporaryDirectory {
+public:
+    bool create() {
+        const char* pszTmp = getenv("TMPDIR");
+        std::string sTemplate = std::string(pszTmp != nullptr && *pszTmp != '\0' ? pszTmp : "/tmp") + "/linkbay-demo-XXXXXX";
+        if (mkdtemp(&sTemplate[0]) == nullptr) return false;
+        m_sPath = sTemplate;
+        return true;
+    }
+    ~TemporaryDirectory() {
+        if (m_sPath.empty()) return;
+        if (DIR* pDir = opendir(m_sPath.c_str())) {
+            while (const dirent* pEntry = readdir(pDir)) {
+                if (strcmp(pEntry->d_name, ".") != 0 && strcmp(pEntry->d_name, "..") != 0)
+                    unlink((m_sPath + "/" + pEntry->d_name).c_str());
+            }
+            closedir(pDir);
+        }
+        rmdir(m_sPath.c_str());
+    }
+    const std::string& path() const { return m_sPath; }
+
+private:
+    std::string m_sPath;
+};
+
+void Section(const char* pszTitle) { printf("\n== %s\n", pszTitle); }
+
+int32_t McbOf(int nPort) { return LINKBAY_FIRST_MCB + nPort - 1; }
+
+void ShowLine(AddinBase& addin, int32_t nMcb, const std::string& sLine) {
+    printf("\n$ linkbay send %d 1 %s\n", nMcb, sLine.c_str());
+    PrintDialogResult(SendLine(addin, nMcb, 1, sLine), nMcb);
+    fflush(stdout);
+}
+
+uint32_t LiveTicks(AddinBase& addin, int32_t nMcb) {
+    uint32_t dwTicks = 0;
+    RecordValue(SendLine(addin, nMcb, 1, "SHOW_LIVE").sResponse, dwTicks);
+    return dwTicks;
+}
+
+// Waits for every acquisition to reach its preset, with one progress line.
+bool WaitForPresets(AddinBase& addin) {
+    constexpr int kBarWidth = 30;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const bool bTerminal = isatty(STDOUT_FILENO) != 0;
+    int nPolls = 0;
+    for (;;) {
+        bool bAllDone = true;
+        std::string sLine = "\r  acquiring";
+        for (const DemoPort& port : kDemoPorts) {
+            const uint32_t dwLive = LiveTicks(addin, McbOf(port.nPort));
+            const uint32_t dwShown = std::min<uint32_t>(dwLive, static_cast<uint32_t>(port.nLivePresetTicks));
+            const int nFilled = static_cast<int>(dwShown * kBarWidth / static_cast<uint32_t>(port.nLivePresetTicks));
+            char szPart[128];
+            snprintf(szPart, sizeof szPart, "  COM%d [%s%s] %5.1f/%.0f s", port.nPort, std::string(nFilled, '#').c_str(),
+                     std::string(kBarWidth - nFilled, '.').c_str(), dwShown * 0.02, port.nLivePresetTicks * 0.02);
+            sLine += szPart;
+            bAllDone = bAllDone && dwLive >= static_cast<uint32_t>(port.nLivePresetTicks);
+        }
+        const bool bLast = bAllDone || Interrupted() || std::chrono::steady_clock::now() > deadline;
+        // A terminal gets one line redrawn; a log gets a line a second.
+        if (bTerminal || bLast || ++nPolls % 5 == 0) printf("%s%s", bTerminal ? "\r" : "", sLine.c_str() + 1);
+        if (!bTerminal && (bLast || nPolls % 5 == 0)) printf("\n");
+        fflush(stdout);
+        if (bLast) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    if (bTerminal) printf("\n");
+    return !Interrupted();
+}
+
+bool WriteConfiguration(const std::string& sDir) {
+    // The fastest rate the driver takes: a spectrum is 8 KiB or more on the line.
+    std::string sText = "[CONFIG]\nBaudRate=115200\n";
+    for (const DemoPort& port : kDemoPorts) sText += "COM" + std::to_string(port.nPort) + "=KORV\n";
+    std::ofstream ini(sDir + "/DETHUB.INI", std::ios::binary);
+    ini << sText;
+    printf("  DETHUB.INI:\n");
+    for (size_t nStart = 0, nEnd = 0; (nEnd = sText.find('\n', nStart)) != std::string::npos; nStart = nEnd + 1)
+        printf("    %s\n", sText.substr(nStart, nEnd - nStart).c_str());
+    return static_cast<bool>(ini);
+}
+
+void RunScript(AddinLibrary& library) {
+    AddinBase& addin = *library.addin();
+    Section("linkbay list");
+    PrintDetectors(library);
+    if (Interrupted()) return;
+
+    Section("command lines");
+    for (const DemoPort& port : kDemoPorts) {
+        const int32_t nMcb = McbOf(port.nPort);
+        ShowLine(addin, nMcb, "SHOW_VERSION");
+        ShowLine(addin, nMcb, "CLEAR_DATA");
+        ShowLine(addin, nMcb, "SET_LIVE_PRESET " + std::to_string(port.nLivePresetTicks));
+        ShowLine(addin, nMcb, "START");
+        if (Interrupted()) return;
+    }
+    ShowLine(addin, McbOf(kDemoPorts[0].nPort), "SHOW_LIVE");
+    ShowLine(addin, McbOf(kDemoPorts[0].nPort), "SET_GAIN_FINE 99999");  // out of range: the parser's pair
+
+    Section((std::string("acquisition (live-time presets; simulated time runs ") + kTimeScale + "x)").c_str());
+    if (!WaitForPresets(addin)) return;
+    for (const DemoPort& port : kDemoPorts) {
+        ShowLine(addin, McbOf(port.nPort), "STOP");
+        ShowLine(addin, McbOf(port.nPort), "SHOW_LIVE");
+    }
+
+    Section("spectra");
+    for (const DemoPort& port : kDemoPorts) {
+        const std::string sTitle = "COM" + std::to_string(port.nPort) + " (MCB " + std::to_string(McbOf(port.nPort)) + ")";
+        printf("reading the spectrum of %s ...\n", sTitle.c_str());
+        fflush(stdout);
+        PrintSpectrumSummary(ReadWholeSpectrum(addin, McbOf(port.nPort), 1), sTitle.c_str());
+    }
+}
+
+std::string SimulatorPath(const char* pszArgv0) {
+    const char* pszSim = getenv("LINKBAY_SIM");
+    if (pszSim != nullptr && *pszSim != '\0') return pszSim;
+    const std::string sProgram = pszArgv0 != nullptr ? pszArgv0 : "";
+    const size_t nSlash = sProgram.rfind('/');
+    return (nSlash == std::string::npos ? std::string(".") : sProgram.substr(0, nSlash)) + "/linkbay-sim";
+}
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // A closed output (linkbay demo | head) stops the demo the same way.
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(nSignal, &action, nullptr);
+}
+
+}  // namespace
+
+int RunDemo(const char* pszArgv0, const std::string& sLibrary) {
+    const std::string sSimulator = SimulatorPath(pszArgv0);
+    if (access(sSimulator.c_str(), X_OK) != 0) {
+        fprintf(stderr, "linkbay: demo: no simulator at %s; build the linkbay-sim target or set LINKBAY_SIM\n",
+                sSimulator.c_str());
+        return 1;
+    }
+    CatchStopSignals();
+    TemporaryDirectory directory;
+    if (!directory.create()) {
+        fprintf(stderr, "linkbay: demo: cannot make a temporary directory: %s\n", strerror(errno));
+        return 1;
+    }
+    printf("Linkbay demo: KORV simulators on COM1 and COM3, configuration in %s\n", directory.path().c_str());
+    std::vector<std::unique_ptr<Simulator>> simulators;
+    for (const DemoPort& port : kDemoPorts) {
+        const std::string sLink = directory.path() + "/com" + std::to_string(port.nPort);
+        printf("  starting simulator for COM%d ... ", port.nPort);
+        fflush(stdout);
+        simulators.push_back(std::make_unique<Simulator>());
+        std::string sError;
+        if (!simulators.back()->start(sSimulator, sLink, sError)) {
+            printf("failed\n");
+            fprintf(stderr, "linkbay: demo: %s\n", Interrupted() ? "interrupted" : sError.c_str());
+            return 1;
+        }
+        const std::string& sPrinted = simulators.back()->printed();
+        printf("%s", sPrinted.substr(0, sPrinted.find('\n')).c_str());
+        printf(" (LINKBAY_COM%d -> %s)\n", port.nPort, sLink.c_str());
+        setenv(("LINKBAY_COM" + std::to_string(port.nPort)).c_str(), sLink.c_str(), 1);
+    }
+    if (!WriteConfiguration(directory.path())) {
+        fprintf(stderr, "linkbay: demo: cannot write DETHUB.INI in %s\n", directory.path().c_str());
+        return 1;
+    }
+    // A private namespace keeps the demo's shared table apart from any other run.
+    setenv("LINKBAY_WINDIR", directory.path().c_str(), 1);
+    setenv("LINKBAY_IPC_NAMESPACE", ("demo" + std::to_string(getpid())).c_str(), 1);
+
+    int nExit = 0;
+    {
+        AddinLibrary library;
+        if (!library.load(sLibrary)) {
+            fprintf(stderr, "linkbay: %s\nlinkbay: build the library first, or name it with --library PATH\n",
+                    library.error().c_str());
+            return 1;
+        }
+        printf("  opening the add-in (identifies the instruments) ... ");
+        fflush(stdout);
+        library.addin()->Open();
+        printf("done\n");
+        RunScript(library);
+        library.addin()->Close();
+    }
+    for (auto& simulator : simulators) simulator->stop();
+    if (Interrupted()) {
+        printf("\ninterrupted: simulators stopped, temporary files removed\n");
+        nExit = 128 + g_nStopSignal;
+    } else {
+        printf("\ndemo finished: simulators stopped, temporary files removed\n");
+    }
+    return nExit;
+}
+
+}  // namespace linkbay_host

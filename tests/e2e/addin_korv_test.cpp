@@ -1,0 +1,336 @@
+// Host processes against the KORV simulator program: the host program's
+// commands, and a port shared, handed over and recovered between processes.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstring>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e/loaded_addin.h"
+#include "linkbay/addin.h"
+#include "sim/sim_test_support.h"
+#include "support/child_process.h"
+#include "support/test_env.h"
+
+namespace linkbay {
+namespace test {
+namespace {
+
+// The add-in asks a port again only 2000 ms after the last time.
+constexpr auto kPastThrottle = std::chrono::milliseconds(2100);
+void WaitPastThrottle() { std::this_thread::sleep_for(kPastThrottle); }
+
+std::string FileText(const std::string& sPath) {
+    std::ifstream file(sPath, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The simulator program serving one port through a link in the test's directory.
+class SimulatorProgram {
+public:
+    explicit SimulatorProgram(const std::string& sLink)
+        : m_process(LINKBAY_SIM_PATH, {"korv", "--link", sLink, "--no-pacing"}) {
+        for (std::string sLine = m_process.readLine(); !sLine.empty(); sLine = m_process.readLine()) {
+            if (sLine.rfind("control 127.0.0.1:", 0) != 0) continue;
+            m_bReady = m_control.connect(static_cast<uint16_t>(std::stoi(sLine.substr(18))));
+            break;
+        }
+    }
+    ~SimulatorProgram() {
+        if (m_process.started()) ::kill(m_process.pid(), SIGTERM);
+        m_process.wait();
+    }
+    bool ready() const { return m_bReady; }
+    std::string control(const std::string& sLine) { return m_control.command(sLine); }
+
+private:
+    ChildProcess m_process;
+    ControlClient m_control;
+    bool m_bReady = false;
+};
+
+struct HostRun {
+    int nExit = -1;
+    std::string sOutput;
+};
+
+// Sets a variable for the children started while it lives.
+class ScopedVariable {
+public:
+    ScopedVariable(const std::string& sName, const std::string& sValue) : m_sName(sName) {
+        const char* pszOld = getenv(sName.c_str());
+        m_bHadValue = pszOld != nullptr;
+        if (m_bHadValue) m_sOld = pszOld;
+        setenv(sName.c_str(), sValue.c_str(), 1);
+    }
+    ~ScopedVariable() {
+        if (m_bHadValue)
+            setenv(m_sName.c_str(), m_sOld.c_str(), 1);
+        else
+            unsetenv(m_sName.c_str());
+    }
+
+private:
+    std::string m_sName;
+    bool m_bHadValue = false;
+    std::string m_sOld;
+};
+
+// Children-only tests get a namespace and directory of their own, so a
+// process killed here leaves nothing behind in this process's namespace.
+class PrivateEnvironment {
+public:
+    PrivateEnvironment()
+        : m_namespace("LINKBAY_IPC_NAMESPACE", ""), m_dir("LINKBAY_WINDIR", ""),
+          m_library("LINKBAY_LIBRARY", LINKBAY_LIBRARY_PATH) {
+        m_sDir = UseFreshEnvironment();
+    }
+    const std::string& dir() const { return m_sDir; }
+
+private:
+    ScopedVariable m_namespace;
+    ScopedVariable m_dir;
+    ScopedVariable m_library;
+    std::string m_sDir;
+};
+
+void WriteIni(const std::string& sDir, const std::string& sText) {
+    std::ofstream(sDir + "/DETHUB.INI", std::ios::binary) << sText;
+}
+
+// A host process, its debug messages in a file of its own.
+std::unique_ptr<ChildProcess> StartHost(const std::vector<std::string>& args, const std::string& sDebugLog) {
+    ScopedVariable debug("LINKBAY_DEBUG_OUTPUT", sDebugLog);
+    return std::make_unique<ChildProcess>(LINKBAY_HOST_PATH, args);
+}
+
+HostRun RunHost(const std::vector<std::string>& args, const std::string& sDebugLog) {
+    auto host = StartHost(args, sDebugLog);
+    HostRun run;
+    for (std::string sLine = host->readLine(15000); !sLine.empty(); sLine = host->readLine(15000))
+        run.sOutput += sLine + "\n";
+    run.nExit = host->wait(15000);
+    return run;
+}
+
+class HostAndSimulator : public ::testing::Test {
+protected:
+    // Starts a simulator on COMn in the environment the children will see.
+    void StartSimulator(const std::string& sDir, int nPort = 1) {
+        const std::string sLink = sDir + "/com" + std::to_string(nPort);
+        m_ports.push_back(std::make_unique<ScopedVariable>("LINKBAY_COM" + std::to_string(nPort), sLink));
+        m_simulators.push_back(std::make_unique<SimulatorProgram>(sLink));
+        ASSERT_TRUE(m_simulators.back()->ready());
+        // A version of its own, so the listing shows what the instrument said.
+        ASSERT_EQ(m_simulators.back()->control("set version 2.25"), "ok\n");
+    }
+
+    std::vector<std::unique_ptr<ScopedVariable>> m_ports;
+    std::vector<std::unique_ptr<SimulatorProgram>> m_simulators;
+};
+
+TEST_F(HostAndSimulator, HostCommandsPrintWhatTheInstrumentAnswered) {
+    PrivateEnvironment environment;
+    StartSimulator(environment.dir());
+    ScopedVariable noDevice("LINKBAY_COM2", environment.dir() + "/no-such-device");
+    struct Case {
+        const char* pszName;
+        const char* pszIni;
+        std::vector<std::string> args;
+        int nExit;
+        std::string sPattern;  // regular expression the output must contain
+    };
+    const Case cases[] = {
+        {"list", "[CONFIG]\r\nCOM1=korv\r\n", {"list"}, 0,
+         R"(97 +1 +COM1 +KORV +KORV-225 +1 +4096 +MCB 97 +-\n)"},
+        {"list, lock and description", "[CONFIG]\r\nCOM1=korv\r\n[M97S01]\r\n@LOCK=42 lab\r\n@DESC=bench\r\n", {"list"}, 0,
+         R"(97 +1 +COM1 +KORV +KORV-225 +1 +4096 +bench +42 \(lab\)\n)"},
+        {"list, nothing configured", "", {"list"}, 0,
+         "no detectors: configure ports in DETHUB.INI in " + environment.dir() + "\n"},
+        {"list, silent port", "[CONFIG]\r\nCOM2=Korv\r\n", {"list"}, 0,
+         R"(COM2 \(KORV\) is configured but no instrument answered)"},
+        {"send", "[CONFIG]\r\nCOM1=korv\r\n", {"send", "97", "1", "SHOW_VERSION"}, 0,
+         R"(response:\n  \$FKORV-2250\nerror:  0/0 \(mac/mic\)\nlength: 12\n)"},
+        {"send, words joined", "[CONFIG]\r\nCOM1=korv\r\n", {"send", "97", "1", "SET_LIVE_PRESET", "500"}, 0,
+         R"(error:  0/0 \(mac/mic\)\n)"},
+        {"send, line the parser rejects", "[CONFIG]\r\nCOM1=korv\r\n", {"send", "97", "1", "FROBNICATE"}, 1,
+         R"(response: \(none\)\nerror:  129/1 \(mac/mic\)  FAILED\nlength: 0\n)"},
+        {"send, unconfigured port", "[CONFIG]\r\nCOM1=korv\r\n", {"send", "98", "1", "SHOW_VERSION"}, 1,
+         R"(error:  -9/0 \(mac/mic\)  FAILED\n[\s\S]*no working instrument on COM2)"},
+        {"send, MCB out of range", "", {"send", "96", "1", "SHOW_VERSION"}, 2, "^$"},
+        {"send, detector not a number", "", {"send", "97", "x", "SHOW_VERSION"}, 2, "^$"},
+        {"send, no line", "", {"send", "97", "1"}, 2, "^$"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        WriteIni(environment.dir(), c.pszIni);
+        const HostRun run = RunHost(c.args, environment.dir() + "/debug.log");
+        EXPECT_EQ(run.nExit, c.nExit);
+        EXPECT_TRUE(std::regex_search(run.sOutput, std::regex(c.sPattern))) << run.sOutput;
+    }
+}
+
+// This process is the second host: it duplicates the owner's port, keeps
+// using it after the owner closes, and then takes the port over.
+TEST_F(HostAndSimulator, TheSecondProcessDuplicatesThePortAndTakesItOverWhenTheOwnerCloses) {
+    LoadedAddin& loaded = TheAddin();
+    StartSimulator(loaded.sDir);
+    loaded.writeIni("[CONFIG]\r\nCOM1=korv\r\n");
+    const McbEntry& entry = loaded.header().m_pMcbTable[0];
+    const std::string sOwnerLog = loaded.sDir + "/owner.log";
+    auto owner = StartHost({"hold"}, sOwnerLog);
+    ASSERT_EQ(owner->readLine(), "READY processes=1");
+    EXPECT_NE(FileText(sOwnerLog).find("Linkbay::InterrogateMCB(): Opened COM1 and became owner\r\n"), std::string::npos);
+    EXPECT_EQ(entry.dwOwnerPid, static_cast<uint32_t>(owner->pid()));
+
+    WaitPastThrottle();
+    AddinBase& addin = loaded.addin();
+    ASSERT_TRUE(addin.Open());
+    EXPECT_NE(loaded.debugLog().find("Linkbay::InterrogateMCB(): Duplicated COM1\r\n"), std::string::npos);
+    EXPECT_EQ(entry.dwOwnerPid, static_cast<uint32_t>(owner->pid()));  // duplicating changes no owner
+    char szVersion[16] = "";
+    EXPECT_TRUE(addin.GetVersion(97, szVersion, sizeof szVersion));
+    EXPECT_STREQ(szVersion, "KORV-225");
+
+    ASSERT_TRUE(owner->writeLine("close"));
+    ASSERT_EQ(owner->readLine(), "OK processes=1");
+    EXPECT_EQ(entry.dwOwnerPid, 0u);
+    char szResponse[64] = "";
+    int32_t nMac = -1;
+    int32_t nMic = -1;
+    EXPECT_TRUE(addin.Dialog(97, 1, "SHOW_VERSION", sizeof szResponse, szResponse, nullptr, &nMac, &nMic));
+    EXPECT_STREQ(szResponse, "$FKORV-2250\n");  // the duplicate outlives the owner's handle
+    EXPECT_EQ(nMac, 0);
+
+    WaitPastThrottle();
+    ASSERT_TRUE(addin.EnumerateDetectors());
+    EXPECT_EQ(entry.dwOwnerPid, static_cast<uint32_t>(getpid()));
+    EXPECT_TRUE(addin.Dialog(97, 1, "SHOW_VERSION", sizeof szResponse, szResponse, nullptr, &nMac, &nMic));
+    EXPECT_STREQ(szResponse, "$FKORV-2250\n");
+    ASSERT_TRUE(addin.Close());
+    EXPECT_EQ(entry.dwOwnerPid, 0u);
+    owner->closeInput();
+    EXPECT_EQ(owner->wait(), 0);
+}
+
+// The killed owner's port cannot be duplicated; the process that tried gives
+// the entry up, and the next interrogation opens the port itself.
+TEST_F(HostAndSimulator, AfterTheOwnerIsKilledTheNextInterrogationOpensThePort) {
+    PrivateEnvironment environment;
+    StartSimulator(environment.dir());
+    WriteIni(environment.dir(), "[CONFIG]\r\nCOM1=korv\r\n");
+    // With the library loaded here the shared table outlives the owner, as
+    // it does while any host runs.
+    auto bystander = StartHost({"hold", "--no-open"}, environment.dir() + "/bystander.log");
+    ASSERT_EQ(bystander->readLine(), "READY processes=0");
+    auto owner = StartHost({"hold"}, environment.dir() + "/owner.log");
+    ASSERT_EQ(owner->readLine(), "READY processes=1");
+    owner->kill();
+    EXPECT_EQ(owner->wait(), 128 + SIGKILL);
+
+    WaitPastThrottle();
+    const std::string sSecondLog = environment.dir() + "/second.log";
+    const HostRun second = RunHost({"send", "97", "1", "SHOW_VERSION"}, sSecondLog);
+    EXPECT_NE(FileText(sSecondLog).find("Linkbay::InterrogateMCB(): Tried to duplicate COM1 but failed\r\n"),
+              std::string::npos)
+        << FileText(sSecondLog);
+    EXPECT_EQ(second.nExit, 1) << second.sOutput;
+
+    WaitPastThrottle();
+    const std::string sThirdLog = environment.dir() + "/third.log";
+    const HostRun third = RunHost({"send", "97", "1", "SHOW_VERSION"}, sThirdLog);
+    EXPECT_NE(FileText(sThirdLog).find("Linkbay::InterrogateMCB(): Opened COM1 and became owner\r\n"),
+              std::string::npos);
+    EXPECT_EQ(third.nExit, 0) << third.sOutput;
+    EXPECT_NE(third.sOutput.find("$FKORV-2250"), std::string::npos) << third.sOutput;
+}
+
+// The shared table lives only while a process has it: once every host has
+// gone, the next one reads DETHUB.INI again.
+TEST_F(HostAndSimulator, WhenEveryProcessHasExitedTheNextOpenReadsTheConfigurationAfresh) {
+    PrivateEnvironment environment;
+    StartSimulator(environment.dir(), 1);
+    StartSimulator(environment.dir(), 3);
+    WriteIni(environment.dir(), "[CONFIG]\r\nCOM1=korv\r\n");
+    const std::string sLog = environment.dir() + "/hosts.log";
+    auto first = StartHost({"hold"}, sLog);
+    ASSERT_EQ(first->readLine(), "READY processes=1");
+    auto second = StartHost({"hold"}, sLog);
+    ASSERT_EQ(second->readLine(), "READY processes=2");
+
+    WriteIni(environment.dir(), "[CONFIG]\r\nCOM3=korv\r\n");
+    WaitPastThrottle();
+    const HostRun whileOpen = RunHost({"list"}, sLog);  // a third process: the table as first read
+    EXPECT_NE(whileOpen.sOutput.find(" COM1 "), std::string::npos) << whileOpen.sOutput;
+    EXPECT_EQ(whileOpen.sOutput.find(" COM3 "), std::string::npos) << whileOpen.sOutput;
+
+    first->closeInput();
+    second->closeInput();
+    EXPECT_EQ(first->wait(), 0);
+    EXPECT_EQ(second->wait(), 0);
+    const HostRun afterwards = RunHost({"list"}, sLog);
+    EXPECT_EQ(afterwards.sOutput.find(" COM1 "), std::string::npos) << afterwards.sOutput;
+    EXPECT_NE(afterwards.sOutput.find(" COM3 "), std::string::npos) << afterwards.sOutput;
+}
+
+// The demo leaves nothing behind in its temporary directory's parent,
+// whether it runs to the end or is interrupted while it waits.
+TEST(HostDemo, RunsToTheEndOrStopsOnInterruptAndCleansUp) {
+    PrivateEnvironment environment;
+    ScopedVariable temporary("TMPDIR", environment.dir());
+    struct Case {
+        const char* pszName;
+        bool bInterrupt;
+        int nExit;
+        const char* pszLastLine;
+    };
+    const Case cases[] = {
+        {"to the end", false, 0, "demo finished: simulators stopped, temporary files removed"},
+        {"interrupted", true, 128 + SIGINT, "interrupted: simulators stopped, temporary files removed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        ChildProcess demo(LINKBAY_HOST_PATH, {"demo"});
+        std::string sOutput;
+        std::string sLast;
+        bool bInterrupted = false;
+        // Blank lines and the end of the output look alike here: read on a
+        // while after the exit, within an overall limit.
+        const long long nDeadline = NowMs() + 60000;
+        for (int nEmptyAfterExit = 0; nEmptyAfterExit < 20 && NowMs() < nDeadline;) {
+            const std::string sLine = demo.readLine(1000);
+            sOutput += sLine + "\n";
+            if (!sLine.empty()) sLast = sLine;
+            if (sLine.empty() && demo.wait(0) >= 0) ++nEmptyAfterExit;
+            if (c.bInterrupt && !bInterrupted && sLine.find("acquiring") != std::string::npos)
+                bInterrupted = ::kill(demo.pid(), SIGINT) == 0;
+        }
+        EXPECT_EQ(demo.wait(30000), c.nExit) << sOutput;
+        EXPECT_EQ(sLast, c.pszLastLine) << sOutput;
+        EXPECT_TRUE(std::regex_search(sOutput, std::regex("97 +1 +COM1 +KORV[\\s\\S]*99 +1 +COM3 +KORV"))) << sOutput;
+        EXPECT_EQ(std::regex_search(sOutput, std::regex("counts in total, peak at channel")), !c.bInterrupt);
+        std::vector<std::string> left;
+        if (DIR* pDir = opendir(environment.dir().c_str())) {
+            while (const dirent* pEntry = readdir(pDir))
+                if (strncmp(pEntry->d_name, "linkbay-demo-", 13) == 0) left.push_back(pEntry->d_name);
+            closedir(pDir);
+        }
+        EXPECT_TRUE(left.empty()) << left.front();
+    }
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace linkbay
