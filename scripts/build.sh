@@ -1,16 +1,28 @@
 #!/usr/bin/env bash
-# build.sh LANE: configures and builds one lane into build/LANE.
+# build.sh LANE: configures and builds one lane into $LINKBAY_BUILD_DIR, else
+# $LINKBAY_BUILD_ROOT/LANE (build/LANE).
 #   native     the ordinary build
 #   sanitize   address and undefined-behaviour sanitizers
+#   win32      32-bit Windows (mingw-w64 i686): the shipping linkbay.dll and the host,
+#              warnings as errors
+#   win64      64-bit Windows (mingw-w64 x86_64): library, host and the test programs
+#              that scripts/wine-lane.sh runs under Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 lane=${1:-native}
+targets=()
 case "$lane" in
   native)   extra=() ;;
   sanitize) extra=(-DLINKBAY_SANITIZE=address,undefined -DLINKBAY_BENCH=OFF) ;;
-  *) echo "unknown lane '$lane' (native, sanitize)" >&2; exit 2 ;;
+  win32)    extra=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DLINKBAY_WERROR=ON
+                   -DBUILD_TESTING=OFF -DLINKBAY_BENCH=OFF)
+            targets=(linkbay linkbay-host) ;;
+  win64)    extra=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake -DLINKBAY_BENCH=OFF) ;;
+  *) echo "unknown lane '$lane' (native, sanitize, win32, win64)" >&2; exit 2 ;;
 esac
 
-cmake -S . -B "build/$lane" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" >/dev/null
-cmake --build "build/$lane" -- -j"$(nproc)"
+dir=${LINKBAY_BUILD_DIR:-${LINKBAY_BUILD_ROOT:-build}/$lane}
+# --no-warn-unused-cli: a configured tree ignores the toolchain file, and says so.
+cmake -S . -B "$dir" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" >/dev/null
+cmake --build "$dir" ${targets[@]+--target "${targets[@]}"} -- -j"$(nproc)"

@@ -3,7 +3,9 @@
 # As root it runs apt-get itself; otherwise it prints the one command to run.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 binutils-mingw-w64-i686
+          clang libclang-rt-14-dev)
 
 missing=()
 for package in "${packages[@]}"; do

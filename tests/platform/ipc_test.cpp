@@ -1,29 +1,26 @@
 // Named mutexes and mappings between real processes: exclusion, abandonment,
-// Windows lifetime (also across SIGKILL), one initialisation among racing
-// openers, names and their isolation, and bad input.
+// Windows lifetime (also when a holder is killed), one initialisation among
+// racing openers, names, and bad input. The same cases hold for the POSIX
+// layer and for Win32 (the Windows build runs them under Wine); what only the
+// POSIX layer has (its objects' files, namespaces and owners) is checked in
+// ipc_posix_test.cpp.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/ipc_cases.h"
 #include "platform/platform.h"
-#include "platform/posix/handles.h"
 #include "support/child_process.h"
 #include "support/test_env.h"
 
 namespace {
 
+using linkbay::test::Applies;
 using linkbay::test::ChildProcess;
+using linkbay::test::Holds;
 using linkbay::test::NowMs;
 using linkbay::test::UseFreshEnvironment;
 using Args = std::vector<std::string>;
@@ -31,36 +28,6 @@ using Args = std::vector<std::string>;
 constexpr DWORD kErrorInvalidAddress = 487;
 constexpr DWORD kErrorMappedAlignment = 1132;
 constexpr DWORD kFileMapCopy = 0x0001;
-
-// The shm object behind a name in the current namespace.
-std::string ShmNameOf(const char* pszKind, const char* pszName) {
-    return "/linkbay." + std::to_string(geteuid()) + "." + getenv("LINKBAY_IPC_NAMESPACE") + "." +
-           pszKind + "." + pszName;
-}
-
-bool ShmExists(const std::string& sName) {
-    const int fd = shm_open(sName.c_str(), O_RDONLY, 0);
-    if (fd >= 0) close(fd);
-    return fd >= 0;
-}
-
-HANDLE NewMapping(const char* pszName, DWORD cb = 4096, DWORD flProtect = PAGE_READWRITE) {
-    return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, flProtect, 0, cb, pszName);
-}
-
-DWORD FirstWord(HANDLE hMapping) {
-    const DWORD* p = static_cast<const DWORD*>(MapViewOfFile(hMapping, FILE_MAP_READ, 0, 0, 0));
-    const DWORD dwWord = p != nullptr ? *p : 0xdeadbeef;
-    if (p != nullptr) UnmapViewOfFile(p);
-    return dwWord;
-}
-
-template <typename Fn>
-DWORD OnOtherThread(Fn fn) {
-    DWORD dwResult = 0;
-    std::thread([&] { dwResult = fn(); }).join();
-    return dwResult;
-}
 
 // Starts helpers with one command, lets them go at once, collects one line of each.
 std::vector<std::string> RunTogether(int nCount, const Args& args) {
@@ -71,14 +38,6 @@ std::vector<std::string> RunTogether(int nCount, const Args& args) {
     for (auto& child : children) lines.push_back(child->readLine(60000));
     return lines;
 }
-
-struct HolderEnd {
-    const char* pszHow;
-    void (*pfnEnd)(ChildProcess&);
-};
-const HolderEnd kHolderEnds[] = {{"killed", [](ChildProcess& c) { c.kill(); }},
-                                 {"exits", [](ChildProcess& c) { c.closeInput(); }}};
-std::string EndName(const testing::TestParamInfo<HolderEnd>& info) { return info.param.pszHow; }
 
 // --- Named mutex -----------------------------------------------------------
 
@@ -155,25 +114,6 @@ TEST(MutexThreads, ThreadEndingWithItAbandonsIt) {
     CloseHandle(h);
 }
 
-class IpcProcessWait : public testing::TestWithParam<bool> {};
-
-TEST_P(IpcProcessWait, SignalsWhenTheProcessEnds) {
-    UseFreshEnvironment();
-    ChildProcess child({"lock-mutex", "alive"});
-    ASSERT_EQ(child.readLine(), "CREATED 0");
-    linkbay::platform::posix::HandleEntry entry;
-    entry.kind = linkbay::platform::posix::HandleKind::Process;
-    entry.fd = GetParam() ? static_cast<int>(syscall(SYS_pidfd_open, child.pid(), 0)) : -1;
-    entry.pid = static_cast<DWORD>(child.pid());
-    HANDLE h = linkbay::platform::posix::AddHandle(entry);
-    EXPECT_EQ(WaitForSingleObject(h, 100), WAIT_TIMEOUT);
-    child.closeInput();
-    EXPECT_EQ(WaitForSingleObject(h, 5000), WAIT_OBJECT_0);  // a zombie until reaped
-    EXPECT_TRUE(CloseHandle(h));
-}
-
-INSTANTIATE_TEST_SUITE_P(Ipc, IpcProcessWait, testing::Bool());
-
 // --- Shared mappings -------------------------------------------------------
 
 TEST(MappingProcesses, ZeroAtFirstThenSharedWithItsExistingSize) {
@@ -203,13 +143,10 @@ TEST_P(MappingAfterHolders, NextOpenerStartsFromZeros) {
         GetParam().pfnEnd(holder);
         EXPECT_GE(holder.wait(), 0);
     }
-    // Only a killed holder leaves its file behind, for the next opener to reset.
-    EXPECT_EQ(ShmExists(ShmNameOf("mapping", "fresh")), std::string(GetParam().pszHow) == "killed");
     HANDLE h = NewMapping("fresh");
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
     EXPECT_EQ(FirstWord(h), 0u);
     CloseHandle(h);
-    EXPECT_FALSE(ShmExists(ShmNameOf("mapping", "fresh")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Mapping, MappingAfterHolders, testing::ValuesIn(kHolderEnds), EndName);
@@ -233,27 +170,37 @@ TEST(MappingProcesses, ChurningOpenersNeverHoldARemovedObject) {
     for (const std::string& sLine : RunTogether(6, {"churn", "churn", "300"})) EXPECT_EQ(sLine, "CHURNED 0");
 }
 
+// Win32 drops an object's name with its last handle: a view keeps the
+// object, not the name, so a process opening the name then gets a new,
+// zeroed object (as Wine shows). The POSIX layer keeps the name while a view
+// is mapped anywhere; until it follows Win32 here, that part is checked on
+// the POSIX layer only.
 TEST(MappingViews, ViewKeepsTheObjectAfterCloseHandle) {
     UseFreshEnvironment();
     HANDLE h = NewMapping("outlive");
-    DWORD* pWord = static_cast<DWORD*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    volatile DWORD* pWord = static_cast<DWORD*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     ASSERT_NE(pWord, nullptr);
     *pWord = 99;
     EXPECT_TRUE(CloseHandle(h));
-    {
+    EXPECT_EQ(*pWord, 99u);
+    *pWord = 98;
+    EXPECT_EQ(*pWord, 98u);
+    if (Applies(Holds::OnPosixLayerOnly)) {
         ChildProcess other({"map", "outlive", "4096", "5"});
-        EXPECT_EQ(other.readLine(), "MAPPED existing 99");
+        EXPECT_EQ(other.readLine(), "MAPPED existing 98");
         EXPECT_EQ(other.readLine(), "STORED");
         EXPECT_EQ(*pWord, 5u);
     }
-    EXPECT_TRUE(UnmapViewOfFile(pWord));
-    EXPECT_FALSE(ShmExists(ShmNameOf("mapping", "outlive")));
+    EXPECT_TRUE(UnmapViewOfFile(const_cast<DWORD*>(pWord)));
 }
 
 struct ViewCase {
     const char* pszWhat;
     DWORD flProtect, cbObject, dwCreateError;  // 0: created
     DWORD dwAccess, dwOffset, cbView, dwMapError;  // 0: mapped
+    // Win32 also makes executable sections and copy-on-write views; the POSIX
+    // layer offers neither (nothing here needs them) and refuses them.
+    Holds holds = Holds::Everywhere;
 };
 
 class MappingArguments : public testing::TestWithParam<ViewCase> {};
@@ -261,6 +208,7 @@ class MappingArguments : public testing::TestWithParam<ViewCase> {};
 TEST_P(MappingArguments, AreCheckedAsWin32Does) {
     UseFreshEnvironment();
     const ViewCase& c = GetParam();
+    if (!Applies(c.holds)) GTEST_SKIP() << "the POSIX layer's own refusal";
     HANDLE h = NewMapping(nullptr, c.cbObject, c.flProtect);
     EXPECT_EQ(h == nullptr ? GetLastError() : 0, c.dwCreateError);
     if (h == nullptr) return;
@@ -280,11 +228,12 @@ INSTANTIATE_TEST_SUITE_P(
     Mapping, MappingArguments,
     testing::Values(
         ViewCase{"SizeZero", PAGE_READWRITE, 0, ERROR_INVALID_PARAMETER, 0, 0, 0, 0},
-        ViewCase{"ExecutableProtection", 0x40, 4096, ERROR_INVALID_PARAMETER, 0, 0, 0, 0},
+        ViewCase{"ExecutableProtection", 0x40, 4096, ERROR_INVALID_PARAMETER, 0, 0, 0, 0, Holds::OnPosixLayerOnly},
         ViewCase{"ReadOfReadOnly", PAGE_READONLY, 4096, 0, FILE_MAP_READ, 0, 0, 0},
         ViewCase{"WriteOfReadOnly", PAGE_READONLY, 4096, 0, FILE_MAP_WRITE, 0, 0, ERROR_ACCESS_DENIED},
         ViewCase{"AllOfReadOnly", PAGE_READONLY, 4096, 0, FILE_MAP_ALL_ACCESS, 0, 0, ERROR_ACCESS_DENIED},
-        ViewCase{"CopyOnWrite", PAGE_READWRITE, 4096, 0, kFileMapCopy, 0, 0, ERROR_INVALID_PARAMETER},
+        ViewCase{"CopyOnWrite", PAGE_READWRITE, 4096, 0, kFileMapCopy, 0, 0, ERROR_INVALID_PARAMETER,
+                 Holds::OnPosixLayerOnly},
         ViewCase{"LargerThanObject", PAGE_READWRITE, 4096, 0, FILE_MAP_READ, 0, 4097, ERROR_ACCESS_DENIED},
         ViewCase{"OffsetOffGrain", PAGE_READWRITE, 0x20000, 0, FILE_MAP_READ, 4096, 0, kErrorMappedAlignment},
         ViewCase{"OffsetAtEnd", PAGE_READWRITE, 0x10000, 0, FILE_MAP_READ, 0x10000, 0, ERROR_INVALID_PARAMETER},
@@ -298,7 +247,6 @@ TEST(MappingSizes, BeyondAvailableMemoryAreRefusedUncommitted) {
         EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0x10000, 0, pszName), nullptr);
         EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
     }
-    EXPECT_FALSE(ShmExists(ShmNameOf("mapping", "huge")));
 }
 
 TEST(MappingViews, UnmapFailsOutsideViews) {
@@ -321,7 +269,6 @@ struct NamePair {
     const char* pszWhat;
     const char* pszFirst;
     std::string sSecond;
-    bool bOtherNamespace;
     DWORD dwSecondError;  // ERROR_ALREADY_EXISTS: the same object
 };
 
@@ -331,7 +278,6 @@ TEST_P(IpcNames, MapToObjectsAsOnWindows) {
     UseFreshEnvironment();
     HANDLE hFirst = NewMapping(GetParam().pszFirst);
     ASSERT_NE(hFirst, nullptr);
-    if (GetParam().bOtherNamespace) UseFreshEnvironment();
     HANDLE hSecond = NewMapping(GetParam().sSecond.c_str());
     EXPECT_EQ(GetLastError(), GetParam().dwSecondError);
     if (hSecond != nullptr) CloseHandle(hSecond);
@@ -340,60 +286,19 @@ TEST_P(IpcNames, MapToObjectsAsOnWindows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ipc, IpcNames,
-    testing::Values(NamePair{"LocalIsTheSessionNamespace", "x", "Local\\x", false, ERROR_ALREADY_EXISTS},
-                    NamePair{"GlobalIsAnotherNamespace", "x", "Global\\x", false, 0},
-                    NamePair{"EncodingKeepsNamesApart", "a/", "a%2F", false, 0},
-                    NamePair{"CaseMatters", "Case", "case", false, 0},
-                    NamePair{"OtherIpcNamespace", "x", "x", true, 0},
-                    NamePair{"UnknownDirectory", "x", "a\\b", false, ERROR_PATH_NOT_FOUND},
-                    NamePair{"TooLongOnceEncoded", "x", std::string(100, '/'), false, ERROR_INVALID_NAME}),
+    testing::Values(NamePair{"LocalIsTheSessionNamespace", "x", "Local\\x", ERROR_ALREADY_EXISTS},
+                    NamePair{"GlobalIsAnotherNamespace", "x", "Global\\x", 0},
+                    NamePair{"EncodingKeepsNamesApart", "a/", "a%2F", 0},
+                    NamePair{"CaseMatters", "Case", "case", 0},
+                    NamePair{"UnknownDirectory", "x", "a\\b", ERROR_PATH_NOT_FOUND}),
     [](const testing::TestParamInfo<NamePair>& info) { return std::string(info.param.pszWhat); });
-
-struct ForeignCase {
-    const char* pszKind;
-    HANDLE (*pfnCreate)();
-    mode_t mode;
-    bool bOtherOwner;
-};
-
-class IpcForeignObjects : public testing::TestWithParam<ForeignCase> {};
-
-TEST_P(IpcForeignObjects, AreRefusedAndLeftUntouched) {
-    UseFreshEnvironment();
-    const ForeignCase& c = GetParam();
-    if (c.bOtherOwner && geteuid() != 0) GTEST_SKIP() << "giving a file away needs root";
-    const std::string sShm = ShmNameOf(c.pszKind, "foreign");
-    const int fd = shm_open(sShm.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    const std::string sMarker(4096, '\xA5');
-    ASSERT_EQ(pwrite(fd, sMarker.data(), sMarker.size(), 0), 4096);
-    ASSERT_EQ(fchmod(fd, c.mode), 0);
-    ASSERT_EQ(c.bOtherOwner ? fchown(fd, 65534, 65534) : 0, 0);
-    EXPECT_EQ(c.pfnCreate(), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    std::string sAfter(4096, '\0');
-    EXPECT_EQ(pread(fd, &sAfter[0], sAfter.size(), 0), 4096);
-    EXPECT_EQ(sAfter, sMarker);
-    EXPECT_TRUE(ShmExists(sShm));
-    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);  // nobody holds it
-    close(fd);
-    shm_unlink(sShm.c_str());
-}
-
-HANDLE CreateForeignMutex() { return CreateMutexA(nullptr, TRUE, "foreign"); }
-HANDLE CreateForeignMapping() { return NewMapping("foreign"); }
-
-INSTANTIATE_TEST_SUITE_P(Ipc, IpcForeignObjects,
-                         testing::Values(ForeignCase{"mutex", CreateForeignMutex, 0644, false},
-                                         ForeignCase{"mutex", CreateForeignMutex, 0600, true},
-                                         ForeignCase{"mapping", CreateForeignMapping, 0644, false},
-                                         ForeignCase{"mapping", CreateForeignMapping, 0600, true}));
 
 // --- Bad handles -------------------------------------------------------------
 
 struct BadHandle {
     const char* pszWhat;
     HANDLE (*pfnMake)();
-    DWORD dwReleaseError, dwWaitResult, dwMapError;  // 0: maps
+    DWORD dwReleaseError, dwWaitResult, dwWaitError, dwMapError;  // 0: maps
 };
 
 HANDLE Closed(HANDLE h) {
@@ -411,12 +316,16 @@ TEST_P(IpcBadHandles, GiveErrorsNotCrashes) {
     EXPECT_EQ(GetLastError(), c.dwReleaseError);
     const DWORD dwWait = WaitForSingleObject(h, 0);
     EXPECT_EQ(dwWait, c.dwWaitResult);
-    EXPECT_EQ(dwWait == WAIT_FAILED ? GetLastError() : ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE);
+    if (dwWait == WAIT_FAILED) {
+        EXPECT_EQ(GetLastError(), c.dwWaitError);
+    }
     if (dwWait == WAIT_OBJECT_0) ReleaseMutex(h);
     void* pView = MapViewOfFile(h, FILE_MAP_READ, 0, 0, 0);
     EXPECT_EQ(pView == nullptr ? GetLastError() : 0, c.dwMapError);
     if (pView != nullptr) UnmapViewOfFile(pView);
-    if (h != INVALID_HANDLE_VALUE) {  // as a file to map, none of them is one
+    // As a file to map, none of them is one. Wine makes a page-file section
+    // for a null file handle as if it were INVALID_HANDLE_VALUE.
+    if (h != INVALID_HANDLE_VALUE && (h != nullptr || Applies(Holds::NotUnderWine))) {
         EXPECT_EQ(CreateFileMappingA(h, nullptr, PAGE_READWRITE, 0, 4096, nullptr), nullptr);
         EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     }
@@ -426,19 +335,22 @@ TEST_P(IpcBadHandles, GiveErrorsNotCrashes) {
 INSTANTIATE_TEST_SUITE_P(
     Ipc, IpcBadHandles,
     testing::Values(
-        BadHandle{"Null", [] { return HANDLE(nullptr); }, ERROR_INVALID_HANDLE, WAIT_FAILED, ERROR_INVALID_HANDLE},
+        BadHandle{"Null", [] { return HANDLE(nullptr); }, ERROR_INVALID_HANDLE, WAIT_FAILED, ERROR_INVALID_HANDLE,
+                  ERROR_INVALID_HANDLE},
         // The current process's pseudo handle: waiting on it times out.
-        BadHandle{"Pseudo", [] { return INVALID_HANDLE_VALUE; }, ERROR_INVALID_HANDLE, WAIT_TIMEOUT,
+        BadHandle{"Pseudo", [] { return INVALID_HANDLE_VALUE; }, ERROR_INVALID_HANDLE, WAIT_TIMEOUT, 0,
                   ERROR_INVALID_HANDLE},
         BadHandle{"Unknown", [] { return reinterpret_cast<HANDLE>(0x4000fff0); }, ERROR_INVALID_HANDLE,
-                  WAIT_FAILED, ERROR_INVALID_HANDLE},
+                  WAIT_FAILED, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
         BadHandle{"ClosedMutex", [] { return Closed(CreateMutexA(nullptr, FALSE, nullptr)); },
-                  ERROR_INVALID_HANDLE, WAIT_FAILED, ERROR_INVALID_HANDLE},
+                  ERROR_INVALID_HANDLE, WAIT_FAILED, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
         BadHandle{"ClosedMapping", [] { return Closed(NewMapping(nullptr)); }, ERROR_INVALID_HANDLE,
-                  WAIT_FAILED, ERROR_INVALID_HANDLE},
-        BadHandle{"Mapping", [] { return NewMapping(nullptr); }, ERROR_INVALID_HANDLE, WAIT_FAILED, 0},
+                  WAIT_FAILED, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
+        // A section handle has no right to be waited on.
+        BadHandle{"Mapping", [] { return NewMapping(nullptr); }, ERROR_INVALID_HANDLE, WAIT_FAILED,
+                  ERROR_ACCESS_DENIED, 0},
         BadHandle{"Mutex", [] { return CreateMutexA(nullptr, FALSE, nullptr); }, ERROR_NOT_OWNER,
-                  WAIT_OBJECT_0, ERROR_INVALID_HANDLE}),
+                  WAIT_OBJECT_0, 0, ERROR_INVALID_HANDLE}),
     [](const testing::TestParamInfo<BadHandle>& info) { return std::string(info.param.pszWhat); });
 
 }  // namespace

@@ -34,6 +34,7 @@ private:
     int m_fdIn = -1;
     int m_fdOut = -1;
     int m_nExit = -1;
+    void* m_hProcess = nullptr;  // Windows: the process object, kept so its id stays its own
     std::string m_sPending;
 };
 

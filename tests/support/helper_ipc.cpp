@@ -1,6 +1,7 @@
 // Named-object commands of the helper program: another process that holds,
 // contends for, abandons or shares mutexes and mappings with a test.
 #include <chrono>
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,14 +26,14 @@ int RunLockMutex(int argc, char** argv) {
     if (argc < 1) return 2;
     const bool bInitial = argc > 1 && strcmp(argv[1], "initial") == 0;
     HANDLE h = CreateMutexA(nullptr, bInitial ? TRUE : FALSE, argv[0]);
-    printf("CREATED %u\n", GetLastError());
+    printf("CREATED %u\n", static_cast<unsigned>(GetLastError()));
     if (h == nullptr) return 1;
-    if (!bInitial) printf("LOCKED %u\n", WaitForSingleObject(h, INFINITE));
+    if (!bInitial) printf("LOCKED %u\n", static_cast<unsigned>(WaitForSingleObject(h, INFINITE)));
     std::string sLine;
     while (ReadInputLine(&sLine)) {
         if (sLine != "release") continue;
         const BOOL bReleased = ReleaseMutex(h);
-        printf("RELEASED %d %u\n", bReleased, bReleased ? 0u : GetLastError());
+        printf("RELEASED %d %u\n", bReleased, bReleased ? 0u : static_cast<unsigned>(GetLastError()));
     }
     return 0;
 }
@@ -49,7 +50,7 @@ int RunMap(int argc, char** argv) {
     const DWORD dwCreateError = GetLastError();
     void* pView = h != nullptr ? MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
     if (pView == nullptr) {
-        printf("FAILED %u\n", GetLastError());
+        printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
         return 1;
     }
     volatile uint32_t* pWord = static_cast<volatile uint32_t*>(pView);
@@ -73,7 +74,7 @@ int RunBarrierMap(int argc, char** argv) {
     uint32_t* pWords = h != nullptr ? static_cast<uint32_t*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0))
                                     : nullptr;
     if (pWords == nullptr) {
-        printf("FAILED %u\n", GetLastError());
+        printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
         return 1;
     }
     if (bNew) __atomic_fetch_add(&pWords[0], 1u, __ATOMIC_SEQ_CST);
@@ -96,7 +97,7 @@ int RunBarrierMap(int argc, char** argv) {
 // object nobody opening the name can reach any more.
 bool IsViewOfRemovedFile(const void* p) {
     char szStart[32];
-    snprintf(szStart, sizeof szStart, "%lx-", reinterpret_cast<unsigned long>(p));
+    snprintf(szStart, sizeof szStart, "%" PRIxPTR "-", reinterpret_cast<uintptr_t>(p));
     std::ifstream maps("/proc/self/maps");
     std::string sLine;
     while (std::getline(maps, sLine)) {
@@ -118,7 +119,7 @@ int RunChurn(int argc, char** argv) {
         HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, argv[0]);
         void* pView = h != nullptr ? MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
         if (pView == nullptr) {
-            printf("FAILED %u\n", GetLastError());
+            printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
             return 1;
         }
         nOrphaned += IsViewOfRemovedFile(pView);

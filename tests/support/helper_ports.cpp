@@ -1,4 +1,5 @@
 // Port commands of the helper program: hold a COM port in another process.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,7 +18,7 @@ void ServePortRequests(HANDLE hPort) {
         if (sLine.rfind("write ", 0) == 0) {
             const std::string sData = sLine.substr(6);
             const BOOL bOk = WriteFile(hPort, sData.data(), static_cast<DWORD>(sData.size()), &cb, nullptr);
-            printf("WROTE %d %u\n", bOk, cb);
+            printf("WROTE %d %u\n", bOk, static_cast<unsigned>(cb));
         } else if (sLine.rfind("read ", 0) == 0) {
             COMMTIMEOUTS timeouts = {0, 0, 2000, 0, 2000};
             SetCommTimeouts(hPort, &timeouts);
@@ -39,7 +40,7 @@ int OpenPortCommand(int argc, char** argv) {
     const HANDLE hPort = CreateFileA(sName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hPort == INVALID_HANDLE_VALUE) {
-        printf("FAILED %u\n", GetLastError());
+        printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
         WaitForInputToClose();
         return 1;
     }

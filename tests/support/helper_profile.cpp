@@ -41,7 +41,7 @@ int RunWriteLoop(int argc, char** argv) {
         for (; nKey < kKeyCount; ++nKey) {
             const std::string sValue = RoundValue(nRound, cchFill);
             if (!WritePrivateProfileStringA(pszSection, KeyName(nKey).c_str(), sValue.c_str(), pszFile)) {
-                printf("error %u\n", GetLastError());
+                printf("error %u\n", static_cast<unsigned>(GetLastError()));
                 return 1;
             }
             if (bFirst) printf("ready\n");

@@ -18,6 +18,8 @@ std::string UseFreshEnvironment() {
     return pszDir != nullptr ? std::string(pszDir) : std::string();
 }
 
+bool Applies(Holds holds) { return true; }  // this is the POSIX layer
+
 long long NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

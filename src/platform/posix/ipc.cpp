@@ -843,8 +843,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     if (hHandle == CurrentProcessPseudoHandle()) return WaitForOwnExit(dwMilliseconds);
     HandleEntry entry;
     ObjectRecord* pRecord = nullptr;
-    if (!AcquireHandle(hHandle, HandleKind::Mutex, HandleKind::Process, &entry, &pRecord))
+    if (!AcquireHandle(hHandle, HandleKind::Mutex, HandleKind::Process, &entry, &pRecord)) {
+        // A section handle is valid but lacks the right to be waited on.
+        if (FindHandle(hHandle, nullptr, HandleKind::Mapping)) SetLastError(ERROR_ACCESS_DENIED);
         return WAIT_FAILED;
+    }
     if (entry.kind == HandleKind::Process) return WaitForProcessExit(entry, dwMilliseconds);
     if (pRecord == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

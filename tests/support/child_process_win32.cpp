@@ -1,0 +1,164 @@
+// The Windows counterpart of child_process.cpp: CreateProcess with anonymous
+// pipes. The pipe ends are kept as C runtime descriptors in the members the
+// POSIX version uses for its file descriptors.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <chrono>
+#include <thread>
+
+#include "child_process.h"
+
+namespace linkbay {
+namespace test {
+
+namespace {
+
+// Exit code a killed child reports, the same number a SIGKILL gives on POSIX.
+constexpr UINT kKilledExitCode = 128 + 9;
+
+std::string ProgramDirectory() {
+    char szPath[MAX_PATH] = {};
+    const DWORD cch = GetModuleFileNameA(nullptr, szPath, sizeof szPath);
+    const std::string sPath(szPath, cch < sizeof szPath ? cch : 0);
+    const size_t nSlash = sPath.find_last_of("\\/");
+    return nSlash == std::string::npos ? std::string(".") : sPath.substr(0, nSlash);
+}
+
+// One argument as the C runtime's command-line parser reads it back.
+void AppendQuoted(std::string* psLine, const std::string& sArg) {
+    if (!psLine->empty()) psLine->push_back(' ');
+    if (!sArg.empty() && sArg.find_first_of(" \t\n\v\"") == std::string::npos) {
+        psLine->append(sArg);
+        return;
+    }
+    psLine->push_back('"');
+    size_t nBackslashes = 0;
+    for (const char c : sArg) {
+        if (c == '\\') {
+            ++nBackslashes;
+            continue;
+        }
+        // Backslashes double only before a quote, which is escaped itself.
+        psLine->append(c == '"' ? 2 * nBackslashes + 1 : nBackslashes, '\\');
+        psLine->push_back(c);
+        nBackslashes = 0;
+    }
+    psLine->append(2 * nBackslashes, '\\');
+    psLine->push_back('"');
+}
+
+// A pipe whose one end (the child's) is inheritable.
+bool MakePipe(HANDLE* phRead, HANDLE* phWrite, bool bChildReads) {
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    if (!CreatePipe(phRead, phWrite, &sa, 0)) return false;
+    SetHandleInformation(bChildReads ? *phWrite : *phRead, HANDLE_FLAG_INHERIT, 0);
+    return true;
+}
+
+int ToDescriptor(HANDLE h, int nFlags) { return _open_osfhandle(reinterpret_cast<intptr_t>(h), nFlags); }
+
+}  // namespace
+
+std::string HelperPath() { return ProgramDirectory() + "\\linkbay_platform_helper.exe"; }
+
+ChildProcess::ChildProcess(const std::vector<std::string>& args) : ChildProcess(HelperPath(), args) {}
+
+ChildProcess::ChildProcess(const std::string& sProgram, const std::vector<std::string>& args) {
+    HANDLE hInRead = nullptr, hInWrite = nullptr, hOutRead = nullptr, hOutWrite = nullptr;
+    if (!MakePipe(&hInRead, &hInWrite, true)) return;
+    if (!MakePipe(&hOutRead, &hOutWrite, false)) {
+        CloseHandle(hInRead);
+        CloseHandle(hInWrite);
+        return;
+    }
+    std::string sLine;
+    AppendQuoted(&sLine, sProgram);
+    for (const std::string& sArg : args) AppendQuoted(&sLine, sArg);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = hInRead;
+    si.hStdOutput = hOutWrite;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessA(sProgram.c_str(), &sLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        m_hProcess = pi.hProcess;
+        m_pid = static_cast<int>(pi.dwProcessId);
+    }
+    CloseHandle(hInRead);
+    CloseHandle(hOutWrite);
+    m_fdIn = ToDescriptor(hInWrite, _O_WRONLY | _O_BINARY);
+    m_fdOut = ToDescriptor(hOutRead, _O_RDONLY | _O_BINARY);
+}
+
+ChildProcess::~ChildProcess() {
+    closeInput();
+    if (m_pid > 0 && m_nExit < 0 && wait(5000) < 0) {
+        kill();
+        wait(5000);
+    }
+    if (m_fdOut >= 0) _close(m_fdOut);
+    if (m_hProcess != nullptr) CloseHandle(static_cast<HANDLE>(m_hProcess));
+}
+
+std::string ChildProcess::readLine(int nTimeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    const HANDLE hPipe = m_fdOut >= 0 ? reinterpret_cast<HANDLE>(_get_osfhandle(m_fdOut)) : INVALID_HANDLE_VALUE;
+    for (;;) {
+        const size_t nl = m_sPending.find('\n');
+        if (nl != std::string::npos) {
+            std::string sLine = m_sPending.substr(0, nl);
+            m_sPending.erase(0, nl + 1);
+            if (!sLine.empty() && sLine.back() == '\r') sLine.pop_back();
+            return sLine;
+        }
+        if (hPipe == INVALID_HANDLE_VALUE || std::chrono::steady_clock::now() >= deadline) return std::string();
+        // Anonymous pipes cannot be waited on: peek, and read only what is there.
+        DWORD cbAvailable = 0;
+        if (!PeekNamedPipe(hPipe, nullptr, 0, nullptr, &cbAvailable, nullptr)) return std::string();
+        if (cbAvailable == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            continue;
+        }
+        char buffer[512];
+        DWORD cb = 0;
+        if (!ReadFile(hPipe, buffer, cbAvailable < sizeof buffer ? cbAvailable : sizeof buffer, &cb, nullptr) ||
+            cb == 0)
+            return std::string();
+        m_sPending.append(buffer, cb);
+    }
+}
+
+bool ChildProcess::writeLine(const std::string& sLine) {
+    if (m_fdIn < 0) return false;
+    const std::string sData = sLine + "\n";
+    return _write(m_fdIn, sData.data(), static_cast<unsigned>(sData.size())) == static_cast<int>(sData.size());
+}
+
+void ChildProcess::closeInput() {
+    if (m_fdIn >= 0) _close(m_fdIn);
+    m_fdIn = -1;
+}
+
+void ChildProcess::kill() {
+    if (m_hProcess != nullptr && m_nExit < 0) TerminateProcess(static_cast<HANDLE>(m_hProcess), kKilledExitCode);
+}
+
+int ChildProcess::wait(int nTimeoutMs) {
+    if (m_hProcess == nullptr) return -1;
+    if (m_nExit >= 0) return m_nExit;
+    if (WaitForSingleObject(static_cast<HANDLE>(m_hProcess), static_cast<DWORD>(nTimeoutMs)) != WAIT_OBJECT_0)
+        return -1;
+    DWORD dwExit = 0;
+    if (!GetExitCodeProcess(static_cast<HANDLE>(m_hProcess), &dwExit)) return -1;
+    m_nExit = static_cast<int>(dwExit);
+    return m_nExit;
+}
+
+}  // namespace test
+}  // namespace linkbay
