@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs the platform self-check against a simulated serial line.
+# Builds everything and runs the demo: the host program against simulated instruments.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 scripts/ensure-deps.sh
 scripts/build.sh native
-exec build/native/bin/linkbay-selfcheck
+exec "${LINKBAY_BUILD_DIR:-${LINKBAY_BUILD_ROOT:-build}/native}/bin/linkbay" demo
