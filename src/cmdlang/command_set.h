@@ -2,6 +2,7 @@
 // constant static data of each driver class; nothing here owns or copies them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace linkbay {
@@ -50,5 +51,11 @@ struct CommandSet {
     int32_t nVerbA;
     int32_t nVerbB;
 };
+
+// Row count of a table, as the command set records it.
+template <typename T, std::size_t N>
+constexpr int32_t CountOf(const T (&)[N]) {
+    return static_cast<int32_t>(N);
+}
 
 }  // namespace linkbay

@@ -182,9 +182,6 @@ constexpr CommandEntry kOtherCommands[] = {
     {verb::kInitialize, 0, 0, 11, 0, 0, {0, 0, 0, 0}},
 };
 
-template <typename T, size_t N>
-constexpr int32_t CountOf(const T (&)[N]) { return static_cast<int32_t>(N); }
-
 }  // namespace
 
 const CommandSet kKorvCommandSet = {

@@ -469,9 +469,6 @@ constexpr CommandEntry kOtherCommands[] = {
     {verb::kEeprom, 0, 0, 177, 0, 0, {0, 0, 0, 0}},
 };
 
-template <typename T, size_t N>
-constexpr int32_t CountOf(const T (&)[N]) { return static_cast<int32_t>(N); }
-
 }  // namespace
 
 const CommandSet kTavoCommandSet = {

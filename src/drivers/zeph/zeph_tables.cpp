@@ -232,9 +232,6 @@ constexpr CommandEntry kOtherCommands[] = {
     {verb::kReset, noun::kRemote, 0, 26, 0, 0, {0, 0, 0, 0}},
 };
 
-template <typename T, size_t N>
-constexpr int32_t CountOf(const T (&)[N]) { return static_cast<int32_t>(N); }
-
 }  // namespace
 
 const CommandSet kZephCommandSet = {
