@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -20,11 +21,21 @@ void* CountedAlloc(std::size_t n) {
     throw std::bad_alloc();
 }
 
+// Over-allocates and keeps the block's start just below the aligned address,
+// so that no C library call beyond malloc is needed.
 void* CountedAlignedAlloc(std::size_t n, std::align_val_t align) {
     ++g_nAllocations;
     const std::size_t a = static_cast<std::size_t>(align);
-    if (void* p = std::aligned_alloc(a, (n + a - 1) / a * a)) return p;
-    throw std::bad_alloc();
+    void* pRaw = std::malloc(n + a + sizeof(void*));
+    if (pRaw == nullptr) throw std::bad_alloc();
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(pRaw) + sizeof(void*);
+    void** pAligned = reinterpret_cast<void**>((start + a - 1) / a * a);
+    pAligned[-1] = pRaw;
+    return pAligned;
+}
+
+void FreeAligned(void* p) {
+    if (p != nullptr) std::free(static_cast<void**>(p)[-1]);
 }
 
 }  // namespace
@@ -51,12 +62,12 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { FreeAligned(p); }
 
 namespace linkbay {
 namespace {
