@@ -41,17 +41,23 @@ void PtyPeer::bindToPort(int nPort) const {
     setenv(sName.c_str(), m_sDevice.c_str(), 1);
 }
 
+// Gives up after a second without progress: once the device side has closed,
+// the master can report itself writable while every write is refused.
 bool PtyPeer::write(const std::string& bytes) {
     size_t cbDone = 0;
+    int nIdleMs = 0;
     while (cbDone < bytes.size()) {
         const ssize_t cb = ::write(m_fdMaster, bytes.data() + cbDone, bytes.size() - cbDone);
         if (cb > 0) {
             cbDone += static_cast<size_t>(cb);
+            nIdleMs = 0;
             continue;
         }
         if (cb < 0 && errno != EAGAIN && errno != EINTR) return false;
+        if (nIdleMs >= 1000) return false;
         pollfd pfd{m_fdMaster, POLLOUT, 0};
-        if (poll(&pfd, 1, 1000) <= 0) return false;
+        if (poll(&pfd, 1, 10) < 0 && errno != EINTR) return false;
+        nIdleMs += 10;
     }
     return true;
 }
