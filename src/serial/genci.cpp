@@ -23,20 +23,10 @@ BOOL SetTimeouts(HANDLE hPort, DCB&) {
     return SetCommTimeouts(hPort, &timeouts);
 }
 
-BOOL ReadLineState(HANDLE hPort, DCB& dcb) {
-    dcb.DCBlength = sizeof dcb;
-    return GetCommState(hPort, &dcb);
-}
+BOOL ReadLineState(HANDLE hPort, DCB& dcb) { return RS232CI::ReadLineState(hPort, dcb); }
 
-// 9600 baud, 8 data bits, no parity, one stop bit; every other field as read.
 BOOL WriteGenericLineState(HANDLE hPort, DCB& dcb) {
-    dcb.BaudRate = CBR_9600;
-    dcb.fBinary = 1;
-    dcb.fParity = 1;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    return SetCommState(hPort, &dcb);
+    return RS232CI::WriteLineState8N1(hPort, dcb, CBR_9600);
 }
 
 const SetupStep kSetupSteps[] = {

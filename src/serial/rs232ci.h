@@ -62,6 +62,12 @@ public:
     // Exactly cbData bytes within the port's time-outs, or false.
     static bool COMRead(HANDLE hPort, void* pBuffer, uint32_t cbData);
 
+    // The line state every driver sets up: read the DCB, then write it back
+    // with the given speed, binary mode, the parity flag set, 8 data bits,
+    // no parity and one stop bit, every other field as read.
+    static BOOL ReadLineState(HANDLE hPort, DCB& dcb);
+    static BOOL WriteLineState8N1(HANDLE hPort, DCB& dcb, DWORD dwBaud);
+
     static bool IsPortHandle(HANDLE hPort) {
         return hPort != INVALID_HANDLE_VALUE && hPort != nullptr;
     }

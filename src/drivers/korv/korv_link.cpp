@@ -110,20 +110,11 @@ BOOL SetTimeouts(HANDLE hPort, DCB&, uint32_t) {
     return SetCommTimeouts(hPort, &timeouts);
 }
 
-BOOL ReadLineState(HANDLE hPort, DCB& dcb, uint32_t) {
-    dcb.DCBlength = sizeof dcb;
-    return GetCommState(hPort, &dcb);
-}
+BOOL ReadLineState(HANDLE hPort, DCB& dcb, uint32_t) { return RS232CI::ReadLineState(hPort, dcb); }
 
-// 8 data bits, no parity, one stop bit; flow control stays as found.
+// Flow control stays as found.
 BOOL WriteLineState(HANDLE hPort, DCB& dcb, uint32_t nBaud) {
-    dcb.BaudRate = nBaud;
-    dcb.fBinary = 1;
-    dcb.fParity = 1;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    return SetCommState(hPort, &dcb);
+    return RS232CI::WriteLineState8N1(hPort, dcb, nBaud);
 }
 
 const PortStep kPortSteps[] = {
