@@ -1,5 +1,5 @@
 // What only the POSIX layer's named objects have: the files behind them
-// (left by a killed holder for the next opener to reset, removed by the last
+// (left by a killed holder for the next opener to replace, removed by the last
 // closer), the per-user namespaces that keep runs apart, objects of other
 // users refused, and process handles waited on through a pidfd.
 #include <gtest/gtest.h>
@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(Ipc, IpcProcessWait, testing::Bool());
 
 class MappingFiles : public testing::TestWithParam<HolderEnd> {};
 
-// Only a killed holder leaves its file behind, for the next opener to reset;
+// Only a killed holder leaves its file behind, for the next opener to replace;
 // the last closer removes it.
 TEST_P(MappingFiles, OutliveOnlyAKilledHolder) {
     UseFreshEnvironment();
@@ -85,15 +85,18 @@ TEST(MappingFiles, RefusedSizesLeaveNoFile) {
     EXPECT_FALSE(ShmExists(ShmNameOf("mapping", "huge")));
 }
 
-TEST(MappingFiles, LastViewRemovesTheFile) {
+// The file goes with the last handle, however many views remain.
+TEST(MappingFiles, LastHandleRemovesTheFile) {
     UseFreshEnvironment();
     HANDLE h = NewMapping("outlive");
+    HANDLE hOther = NewMapping("outlive");
     void* pView = MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0);
     ASSERT_NE(pView, nullptr);
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_TRUE(ShmExists(ShmNameOf("mapping", "outlive")));
-    EXPECT_TRUE(UnmapViewOfFile(pView));
+    EXPECT_TRUE(CloseHandle(hOther));
     EXPECT_FALSE(ShmExists(ShmNameOf("mapping", "outlive")));
+    EXPECT_TRUE(UnmapViewOfFile(pView));
 }
 
 struct NamespaceCase {

@@ -170,29 +170,95 @@ TEST(MappingProcesses, ChurningOpenersNeverHoldARemovedObject) {
     for (const std::string& sLine : RunTogether(6, {"churn", "churn", "300"})) EXPECT_EQ(sLine, "CHURNED 0");
 }
 
-// Win32 drops an object's name with its last handle: a view keeps the
-// object, not the name, so a process opening the name then gets a new,
-// zeroed object (as Wine shows). The POSIX layer keeps the name while a view
-// is mapped anywhere; until it follows Win32 here, that part is checked on
-// the POSIX layer only.
-TEST(MappingViews, ViewKeepsTheObjectAfterCloseHandle) {
+// --- Names outlived by views -------------------------------------------------
+
+// A name lasts as long as some handle to its object: a view keeps the
+// memory, not the name, so the next opener then gets a new object of zeros
+// while the old view goes on with the old memory.
+struct LastHandleCase {
+    const char* pszWhat;
+    bool bViewInOtherProcess;  // else the view outliving our handle is ours
+    bool bOtherHandleOpen;     // a second handle of ours stays open
+};
+
+class MappingNames : public testing::TestWithParam<LastHandleCase> {};
+
+TEST_P(MappingNames, GoWithTheLastHandleNotTheLastView) {
+    UseFreshEnvironment();
+    const LastHandleCase& c = GetParam();
+    HANDLE h = NewMapping("outlive");
+    HANDLE hOther = c.bOtherHandleOpen ? NewMapping("outlive") : nullptr;
+    std::unique_ptr<ChildProcess> viewer;
+    volatile DWORD* pWord = nullptr;
+    if (c.bViewInOtherProcess) {
+        viewer = std::make_unique<ChildProcess>(Args{"map", "outlive", "4096", "7", "view-only"});
+        ASSERT_EQ(viewer->readLine(), "MAPPED existing 0");
+        ASSERT_EQ(viewer->readLine(), "STORED");
+    } else {
+        pWord = static_cast<DWORD*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        ASSERT_NE(pWord, nullptr);
+        *pWord = 7;
+    }
+    auto oldWord = [&] {
+        if (pWord != nullptr) return std::to_string(*pWord);
+        viewer->writeLine("read");
+        const std::string sLine = viewer->readLine();
+        return sLine.compare(0, 5, "WORD ") == 0 ? sLine.substr(5) : sLine;
+    };
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(oldWord(), "7");
+    HANDLE hAgain = NewMapping("outlive");
+    EXPECT_EQ(GetLastError(), c.bOtherHandleOpen ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    EXPECT_EQ(FirstWord(hAgain), c.bOtherHandleOpen ? 7u : 0u);
+    DWORD* pAgain = static_cast<DWORD*>(MapViewOfFile(hAgain, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_NE(pAgain, nullptr);
+    *pAgain = 5;
+    EXPECT_EQ(oldWord(), c.bOtherHandleOpen ? "5" : "7");
+    EXPECT_TRUE(UnmapViewOfFile(pAgain));
+    CloseHandle(hAgain);
+    if (hOther != nullptr) CloseHandle(hOther);
+    if (pWord != nullptr) {
+        EXPECT_TRUE(UnmapViewOfFile(const_cast<DWORD*>(pWord)));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mapping, MappingNames,
+    testing::Values(LastHandleCase{"ViewHere", false, false},
+                    LastHandleCase{"ViewInAnotherProcess", true, false},
+                    LastHandleCase{"OtherHandleOpen", false, true}),
+    [](const testing::TestParamInfo<LastHandleCase>& info) { return std::string(info.param.pszWhat); });
+
+class MappingViewAfterHolders : public testing::TestWithParam<HolderEnd> {};
+
+// Our view outlives the last handle, held by another process that ends: the
+// name goes with that process, however it ends, and our memory stays.
+TEST_P(MappingViewAfterHolders, KeepsItsMemoryAndLetsTheNameGo) {
     UseFreshEnvironment();
     HANDLE h = NewMapping("outlive");
     volatile DWORD* pWord = static_cast<DWORD*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     ASSERT_NE(pWord, nullptr);
-    *pWord = 99;
-    EXPECT_TRUE(CloseHandle(h));
-    EXPECT_EQ(*pWord, 99u);
-    *pWord = 98;
-    EXPECT_EQ(*pWord, 98u);
-    if (Applies(Holds::OnPosixLayerOnly)) {
-        ChildProcess other({"map", "outlive", "4096", "5"});
-        EXPECT_EQ(other.readLine(), "MAPPED existing 98");
-        EXPECT_EQ(other.readLine(), "STORED");
-        EXPECT_EQ(*pWord, 5u);
+    {
+        ChildProcess holder({"map", "outlive", "4096", "9"});
+        ASSERT_EQ(holder.readLine(), "MAPPED existing 0");
+        ASSERT_EQ(holder.readLine(), "STORED");
+        EXPECT_TRUE(CloseHandle(h));
+        GetParam().pfnEnd(holder);
+        EXPECT_GE(holder.wait(), 0);
     }
+    HANDLE hAgain = NewMapping("outlive");
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    EXPECT_EQ(FirstWord(hAgain), 0u);
+    EXPECT_EQ(*pWord, 9u);
+    *pWord = 10;
+    EXPECT_EQ(FirstWord(hAgain), 0u);
+    CloseHandle(hAgain);
     EXPECT_TRUE(UnmapViewOfFile(const_cast<DWORD*>(pWord)));
 }
+
+INSTANTIATE_TEST_SUITE_P(Mapping, MappingViewAfterHolders, testing::ValuesIn(kHolderEnds), EndName);
+
+// --- Views and sizes ---------------------------------------------------------
 
 struct ViewCase {
     const char* pszWhat;

@@ -38,14 +38,17 @@ int RunLockMutex(int argc, char** argv) {
     return 0;
 }
 
-// map NAME SIZE VALUE: maps the named mapping, prints "MAPPED <new|existing>
-// <first word>", stores VALUE in the first word, prints "STORED", and keeps
-// the view until its input closes. It exits without closing anything: the
-// process's end does that, as on Windows.
+// map NAME SIZE VALUE [view-only]: maps the named mapping, prints "MAPPED
+// <new|existing> <first word>", stores VALUE in the first word, with
+// "view-only" closes its handle, keeping the view, and prints "STORED". Each
+// "read" line prints "WORD <first word>". It keeps what it holds until its
+// input closes, then exits without closing anything: the process's end does
+// that, as on Windows.
 int RunMap(int argc, char** argv) {
     if (argc < 3) return 2;
     const DWORD cb = static_cast<DWORD>(strtoul(argv[1], nullptr, 0));
     const uint32_t value = static_cast<uint32_t>(strtoul(argv[2], nullptr, 0));
+    const bool bViewOnly = argc > 3 && strcmp(argv[3], "view-only") == 0;
     HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, cb, argv[0]);
     const DWORD dwCreateError = GetLastError();
     void* pView = h != nullptr ? MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
@@ -56,8 +59,15 @@ int RunMap(int argc, char** argv) {
     volatile uint32_t* pWord = static_cast<volatile uint32_t*>(pView);
     printf("MAPPED %s %u\n", dwCreateError == ERROR_ALREADY_EXISTS ? "existing" : "new", *pWord);
     *pWord = value;
+    if (bViewOnly && !CloseHandle(h)) {
+        printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
+        return 1;
+    }
     printf("STORED\n");
-    WaitForInputToClose();
+    std::string sLine;
+    while (ReadInputLine(&sLine)) {
+        if (sLine == "read") printf("WORD %u\n", *pWord);
+    }
     return 0;
 }
 

@@ -1,14 +1,18 @@
 // Named mutexes and page-file backed mappings with their Windows lifetime:
-// an object lives while some process holds a handle or a view of it, and the
-// next process to open it after every holder has gone (however it went)
-// starts from zeros. Objects live in POSIX shared memory, one file per name.
+// a name stands for its object while some process holds a handle to it, and
+// the next process to open the name after every handle has gone (however it
+// went) gets a new object of zeros. Views keep their object's memory, not its
+// name. Objects live in POSIX shared memory, one file per name.
 //
 // Per object file, two independent locks do the bookkeeping:
 // - the guard, an open-file-description lock on byte 0, serialises the
-//   processes that create, reset, join or leave the object;
-// - the holder mark, flock(LOCK_SH) kept by every holder; under the guard,
+//   processes that create, replace, join or leave the object;
+// - the holder mark, flock(LOCK_SH) kept for every handle; under the guard,
 //   flock(LOCK_EX|LOCK_NB) succeeds only when no holder is left, and the
 //   kernel drops the marks of killed processes for us.
+// A holder that closes removes the name when it was the last; a file found
+// named with content but without holders was left by killed holders and is
+// replaced, never reset, as views of it may still be mapped elsewhere.
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <poll.h>
@@ -132,7 +136,7 @@ DWORD BuildShmName(HandleKind kind, const char* pszName, ShmName* pName) {
 }
 
 // ---------------------------------------------------------------------------
-// Object files: creation, reset, holders
+// Object files: creation, replacement, holders
 
 // What a new object needs, and what an existing one must at least have.
 struct ObjectShape {
@@ -186,7 +190,7 @@ bool IsStillNamed(int fd) {
     return fstat(fd, &st) == 0 && st.st_nlink > 0;
 }
 
-// Only our own files, private to us, are ever locked, mapped or reset.
+// Only our own files, private to us, are ever locked, mapped, sized or removed.
 bool IsPrivateToUs(int fd) {
     struct stat st {};
     return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
@@ -212,8 +216,9 @@ int OpenOrCreateShm(const char* pszShmName) {
     }
 }
 
-bool ResetToZeros(int fd, uint64_t cb) {
-    if (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(cb)) != 0) return false;
+// Gives a new, empty file its size in zeros.
+bool CommitZeros(int fd, uint64_t cb) {
+    if (ftruncate(fd, static_cast<off_t>(cb)) != 0) return false;
     // Reserve the pages now, as Windows commits a page-file section at
     // creation, rather than fault with SIGBUS on a later write.
     const int err = posix_fallocate(fd, 0, static_cast<off_t>(cb));
@@ -234,7 +239,7 @@ bool InitialiseFresh(int fd, const ObjectShape& shape) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
-    if (!ResetToZeros(fd, shape.cbNew)) {
+    if (!CommitZeros(fd, shape.cbNew)) {
         SetLastErrorForAllocation(errno);
         return false;
     }
@@ -245,36 +250,51 @@ bool InitialiseFresh(int fd, const ObjectShape& shape) {
     return true;
 }
 
-// Under the guard: takes the holder mark, resetting the object first when
-// no other holder is left (all gone, normally or killed).
-bool JoinHolders(int fd, const char* pszShmName, const ObjectShape& shape, ObjectFile* pFile) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        if (!InitialiseFresh(fd, shape)) {
-            shm_unlink(pszShmName);
-            return false;
-        }
-        if (!FlockRetrying(fd, LOCK_SH)) {
-            SetLastErrorFromErrno(errno);
-            shm_unlink(pszShmName);
-            return false;
-        }
-        pFile->cbSize = shape.cbNew;
-        pFile->bCreated = true;
-        return true;
+enum class Joined { Yes, No, Abandoned };
+
+// Under the guard, with no holder left: initialises a new (empty) file and
+// takes the holder mark. A file with content was left by holders that ended
+// without closing: its name is removed for a new object to take its place.
+Joined FoundAlone(int fd, const char* pszShmName, const ObjectShape& shape, ObjectFile* pFile) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        SetLastErrorFromErrno(errno);
+        return Joined::No;
     }
+    if (st.st_size != 0) {
+        shm_unlink(pszShmName);
+        return Joined::Abandoned;
+    }
+    if (!InitialiseFresh(fd, shape)) {
+        shm_unlink(pszShmName);
+        return Joined::No;
+    }
+    if (!FlockRetrying(fd, LOCK_SH)) {
+        SetLastErrorFromErrno(errno);
+        shm_unlink(pszShmName);
+        return Joined::No;
+    }
+    pFile->cbSize = shape.cbNew;
+    pFile->bCreated = true;
+    return Joined::Yes;
+}
+
+// Under the guard: takes the holder mark of the object behind the name.
+Joined JoinHolders(int fd, const char* pszShmName, const ObjectShape& shape, ObjectFile* pFile) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return FoundAlone(fd, pszShmName, shape, pFile);
     // LOCK_EX is only ever held under the guard, so this cannot block.
     if ((errno != EWOULDBLOCK && errno != EINTR) || !FlockRetrying(fd, LOCK_SH)) {
         SetLastErrorFromErrno(errno);
-        return false;
+        return Joined::No;
     }
     struct stat st {};
     if (fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) < shape.cbMinimum) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return false;
+        return Joined::No;
     }
     pFile->cbSize = static_cast<uint64_t>(st.st_size);
     pFile->bCreated = false;
-    return true;
+    return Joined::Yes;
 }
 
 bool OpenNamedFile(const char* pszShmName, const ObjectShape& shape, ObjectFile* pFile) {
@@ -294,16 +314,13 @@ bool OpenNamedFile(const char* pszShmName, const ObjectShape& shape, ObjectFile*
             close(fd);
             return false;
         }
-        if (!IsStillNamed(fd)) {  // its last holder removed it meanwhile: take the new one
-            close(fd);
-            continue;
-        }
-        const bool bJoined = JoinHolders(fd, pszShmName, shape, pFile);
+        // Not named any more: its last holder removed it meanwhile; take the new one.
+        const Joined joined =
+            IsStillNamed(fd) ? JoinHolders(fd, pszShmName, shape, pFile) : Joined::Abandoned;
         UnlockGuard(fd);
-        if (!bJoined) {
-            close(fd);
-            return false;
-        }
+        if (joined != Joined::Yes) close(fd);
+        if (joined == Joined::Abandoned) continue;
+        if (joined == Joined::No) return false;
         pFile->fd = fd;
         return true;
     }
@@ -327,11 +344,14 @@ bool OpenPrivateFile(const ObjectShape& shape, ObjectFile* pFile) {
 }
 
 // Drops the holder mark; the last holder removes the name, so that the next
-// opener starts afresh and finished objects do not pile up.
+// opener starts afresh and finished objects do not pile up. The descriptor
+// stays open for the views and calls still using it. Without the guard the
+// name stays, and the next opener replaces it as abandoned.
 void LeaveHolders(int fd, const char* pszShmName) {
-    if (LockGuard(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 && IsStillNamed(fd))
-        shm_unlink(pszShmName);
-    close(fd);  // releases the guard and the mark with the description
+    const bool bGuarded = LockGuard(fd);
+    if (bGuarded && flock(fd, LOCK_EX | LOCK_NB) == 0 && IsStillNamed(fd)) shm_unlink(pszShmName);
+    FlockRetrying(fd, LOCK_UN);
+    if (bGuarded) UnlockGuard(fd);
 }
 
 // ---------------------------------------------------------------------------
@@ -501,15 +521,15 @@ DWORD WaitForOwnExit(DWORD dwMilliseconds) {
 
 // ---------------------------------------------------------------------------
 // In-process records: one per open (handle), kept alive by its handle, its
-// views and the calls in progress on it.
+// views and the calls in progress on it. Only the handle holds the name.
 
 struct ObjectRecord {
     HandleKind kind = HandleKind::None;  // None: a free slot
     int fd = -1;
-    bool bNamed = false;
-    bool bWritable = false;  // Mapping: opened with PAGE_READWRITE
-    bool bPinned = false;    // closed while one of our live threads owns the mutex
-    pid_t pidOpener = 0;     // a forked child shares our locks and must not release them
+    bool bHoldsName = false;  // named, until its handle is closed
+    bool bWritable = false;   // Mapping: opened with PAGE_READWRITE
+    bool bPinned = false;     // closed while one of our live threads owns the mutex
+    pid_t pidOpener = 0;      // a forked child shares our locks and must not release them
     uint64_t cbSize = 0;
     SharedMutex* pMutex = nullptr;
     unsigned nRefs = 0;
@@ -543,31 +563,10 @@ Registry& TheRegistry() {
     return *pRegistry;
 }
 
-// Process exit closes every handle, as on Windows, so the last holder of an
-// object removes its name. Views stay mapped until the process is gone.
-void LeaveAllAtExit() {
-    Registry& registry = TheRegistry();
-    for (ObjectRecord& slot : registry.objects) {
-        int fd = -1;
-        {
-            std::lock_guard<std::mutex> guard(registry.lock);
-            if (slot.kind == HandleKind::None || !slot.bNamed) continue;
-            if (slot.pidOpener != getpid()) continue;
-            fd = slot.fd;
-            slot.bNamed = false;
-            slot.fd = -1;
-        }
-        LeaveHolders(fd, slot.szShmName);
-    }
-}
-
 void ReleaseResources(const ObjectRecord& record) {
     if (record.pMutex != nullptr) munmap(record.pMutex, sizeof(SharedMutex));
-    if (record.bNamed && record.pidOpener == getpid()) {
-        LeaveHolders(record.fd, record.szShmName);
-    } else if (record.fd >= 0) {
-        close(record.fd);
-    }
+    if (record.bHoldsName && record.pidOpener == getpid()) LeaveHolders(record.fd, record.szShmName);
+    if (record.fd >= 0) close(record.fd);
 }
 
 ObjectRecord* AddRecord(const ObjectRecord& record) {
@@ -638,6 +637,27 @@ void ReleaseUnpinned() {
     }
 }
 
+// Lets go of the name a record's handle holds, once; the record itself lives
+// on for its views. A forked child shares our holder marks and leaves them be.
+void LeaveNameOf(ObjectRecord* pRecord) {
+    Registry& registry = TheRegistry();
+    {
+        std::lock_guard<std::mutex> guard(registry.lock);
+        if (pRecord->kind == HandleKind::None || !pRecord->bHoldsName) return;
+        if (pRecord->pidOpener != getpid()) return;
+        pRecord->bHoldsName = false;
+        ++pRecord->nRefs;  // keeps the descriptor and the name here meanwhile
+    }
+    LeaveHolders(pRecord->fd, pRecord->szShmName);
+    DropReference(pRecord);
+}
+
+// Process exit closes every handle, as on Windows, so the last holder of an
+// object removes its name. Views stay mapped until the process is gone.
+void LeaveAllAtExit() {
+    for (ObjectRecord& slot : TheRegistry().objects) LeaveNameOf(&slot);
+}
+
 bool AddView(char* pBase, size_t cbMapped, ObjectRecord* pObject) {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.lock);
@@ -671,8 +691,8 @@ bool OpenObject(HandleKind kind, LPCSTR lpName, const ObjectShape& shape, Object
                 ObjectFile* pFile) {
     pRecord->kind = kind;
     pRecord->pidOpener = getpid();
-    pRecord->bNamed = lpName != nullptr && *lpName != '\0';
-    if (!pRecord->bNamed) return OpenPrivateFile(shape, pFile);
+    pRecord->bHoldsName = lpName != nullptr && *lpName != '\0';
+    if (!pRecord->bHoldsName) return OpenPrivateFile(shape, pFile);
     ShmName name;
     const DWORD dwError = BuildShmName(kind, lpName, &name);
     if (dwError != ERROR_SUCCESS) {
@@ -788,6 +808,7 @@ void* MapView(ObjectRecord* pRecord, DWORD dwDesiredAccess, uint64_t offset, uin
 void ReleaseObject(HandleKind kind, void* object) {
     ObjectRecord* pRecord = static_cast<ObjectRecord*>(object);
     if (pRecord == nullptr || pRecord->kind != kind) return;
+    LeaveNameOf(pRecord);
     DropReference(pRecord);
     ReleaseUnpinned();
 }
