@@ -24,6 +24,7 @@ constexpr size_t kMaxClients = 16;
 struct Client {
     int fd;
     std::string pending;
+    bool lifeline;
 };
 
 bool SendAll(int fd, const std::string& text) {
@@ -89,6 +90,7 @@ void ControlServer::stop() {
 
 void ControlServer::serve() {
     std::vector<Client> clients;
+    bool anyAccepted = false;
     while (!m_stop) {
         std::vector<pollfd> fds{{m_listenFd, POLLIN, 0}, {m_wakePipe[0], POLLIN, 0}};
         for (const Client& client : clients) fds.push_back({client.fd, POLLIN, 0});
@@ -111,6 +113,7 @@ void ControlServer::serve() {
                 keep = false;
             }
             if (!keep) {
+                if (client.lifeline) m_simulator.requestQuit();
                 ::close(client.fd);
                 clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
             }
@@ -122,7 +125,8 @@ void ControlServer::serve() {
                 // A client that stops reading its replies must not stall the others for long.
                 const timeval limit{5, 0};
                 setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-                clients.push_back(Client{fd, std::string()});
+                clients.push_back(Client{fd, std::string(), m_firstClientIsLifeline && !anyAccepted});
+                anyAccepted = true;
             } else if (fd >= 0) {
                 SendAll(fd, "err too many control connections\n");
                 ::close(fd);

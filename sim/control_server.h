@@ -23,6 +23,9 @@ public:
     bool start(uint16_t port, std::string& error);
     void stop();
     uint16_t port() const { return m_port; }
+    // The simulator is asked to quit when the first control connection
+    // closes: a test process that dies cannot leave its simulator running.
+    void quitWhenFirstClientLeaves() { m_firstClientIsLifeline = true; }
 
 private:
     void serve();
@@ -32,6 +35,7 @@ private:
     int m_wakePipe[2] = {-1, -1};
     uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_firstClientIsLifeline{false};
     std::thread m_thread;
 };
 

@@ -1,5 +1,6 @@
 // linkbay-sim: a simulated instrument on a pseudo-terminal, for use without
 // hardware, by the demo and by tests in other processes.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -28,12 +29,18 @@ const char kUsage[] =
     "  --no-pacing       reply at once instead of at the line's speed\n"
     "  --time-scale F    acquisition seconds per real second (default 1)\n"
     "  --manual-clock    acquisition time passes only by the control command 'advance'\n"
+    "  --ready-file PATH also write the lines printed at start-up to PATH, complete\n"
+    "                    when it appears (for starters that cannot read the output)\n"
+    "  --exit-on-disconnect\n"
+    "                    end when the first control connection closes\n"
     "  --help            this text and the control commands\n";
 
 struct Arguments {
     std::string family;
     linkbay::sim::SimulatorOptions options;
     uint16_t controlPort = 0;
+    std::string readyFile;
+    bool exitOnDisconnect = false;
     bool help = false;
 };
 
@@ -57,11 +64,16 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
             arguments.options.pacing = false;
         } else if (option == "--manual-clock") {
             arguments.options.manualClock = true;
-        } else if (option == "--baud" || option == "--link" || option == "--control" || option == "--time-scale") {
+        } else if (option == "--exit-on-disconnect") {
+            arguments.exitOnDisconnect = true;
+        } else if (option == "--baud" || option == "--link" || option == "--control" || option == "--time-scale" ||
+                   option == "--ready-file") {
             if (!hasValue) return Fail(option + " needs a value; see --help");
             ++i;
             if (option == "--link") {
                 arguments.options.linkPath = value;
+            } else if (option == "--ready-file") {
+                arguments.readyFile = value;
             } else if (option == "--baud") {
                 if (!ParseUnsigned(value, number) || number < 50 || number > 4000000) {
                     return Fail("--baud wants a rate from 50 to 4000000, not '" + value + "'");
@@ -92,6 +104,23 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
     return true;
 }
 
+// Written beside and renamed into place, so a reader never sees half of it.
+bool WriteReadyFile(const std::string& path, const std::string& text) {
+    const std::string partial = path + ".partial";
+    std::FILE* file = std::fopen(partial.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (std::fclose(file) != 0 || !written) return false;
+    return std::rename(partial.c_str(), path.c_str()) == 0;
+}
+
+// Another simulator may have taken the link over meanwhile.
+void RemoveLinkIfOurs(const std::string& link, const std::string& device) {
+    char target[4096];
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (length >= 0 && std::string(target, static_cast<size_t>(length)) == device) ::unlink(link.c_str());
+}
+
 void PrintHelp(const char* familyHelp) {
     std::printf(kUsage, linkbay::sim::KnownFamilies());
     std::printf("\nControl commands (one a line on the control port; replies end with 'ok' or 'err'):\n%s%s",
@@ -120,21 +149,29 @@ int main(int argc, char** argv) {
         return 1;
     }
     linkbay::sim::ControlServer server(simulator);
+    if (arguments.exitOnDisconnect) server.quitWhenFirstClientLeaves();
     if (!server.start(arguments.controlPort, error)) {
         Fail(error);
         return 1;
     }
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
-    std::printf("device %s\n", simulator.devicePath().c_str());
-    if (!arguments.options.linkPath.empty()) std::printf("link %s\n", arguments.options.linkPath.c_str());
-    std::printf("control 127.0.0.1:%u\n", server.port());
+    std::string startText = "device " + simulator.devicePath() + "\n";
+    if (!arguments.options.linkPath.empty()) startText += "link " + arguments.options.linkPath + "\n";
+    startText += "control 127.0.0.1:" + std::to_string(server.port()) + "\n";
+    std::fputs(startText.c_str(), stdout);
     std::fflush(stdout);
+    if (!arguments.readyFile.empty() && !WriteReadyFile(arguments.readyFile, startText)) {
+        Fail("cannot write the ready file '" + arguments.readyFile + "': " + std::strerror(errno));
+        return 1;
+    }
     while (!g_signalled && !simulator.quitRequested()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    // The link goes before the control port closes: a starter that waits for
+    // the port to close may then put a new simulator on the same link.
+    if (!arguments.options.linkPath.empty()) RemoveLinkIfOurs(arguments.options.linkPath, simulator.devicePath());
     server.stop();
     simulator.stop();
-    if (!arguments.options.linkPath.empty()) ::unlink(arguments.options.linkPath.c_str());
     return 0;
 }
