@@ -1,5 +1,6 @@
 #include "sim/simulator.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -219,10 +220,11 @@ void Simulator::runExchange(const std::string& request) {
     case FaultKind::kStall: {
         const size_t split = reply.size() / 2;
         if (!send(reply.substr(0, split))) break;
-        waitUntil(std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds(fault.amount ? fault.amount : kDefaultStallMs));
         // A new request during the pause interrupts the reply, as the driver
         // retrying would expect from an instrument that restarts on input.
+        if (!pauseUnlessInput(std::chrono::steady_clock::now() +
+                              std::chrono::milliseconds(fault.amount ? fault.amount : kDefaultStallMs)))
+            break;
         if (inputWaiting()) {
             m_wireLog.recordEvent("stalled reply interrupted by new input");
         } else {
@@ -282,6 +284,15 @@ bool Simulator::writeChunk(const char* bytes, size_t count) {
 
 // Sleeps until the time given; false when the simulator is stopping or the
 // line is to drop, so that long transfers end promptly.
+bool Simulator::pauseUnlessInput(std::chrono::steady_clock::time_point until) {
+    constexpr auto kLook = std::chrono::milliseconds(5);
+    for (auto now = std::chrono::steady_clock::now(); now < until; now = std::chrono::steady_clock::now()) {
+        if (inputWaiting()) return true;
+        if (!waitUntil(std::min(until, now + kLook))) return false;
+    }
+    return true;
+}
+
 bool Simulator::waitUntil(std::chrono::steady_clock::time_point when) {
     std::unique_lock<std::mutex> lock(m_wakeMutex);
     m_wakeCondition.wait_until(lock, when, [this] { return m_stop.load() || m_hangUpRequestMs.load() >= 0; });

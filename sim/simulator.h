@@ -85,6 +85,9 @@ private:
     bool send(const std::string& bytes);
     bool writeChunk(const char* bytes, size_t count);
     bool waitUntil(std::chrono::steady_clock::time_point when);
+    // Waits until the time given or until a request comes in; false when
+    // stopped or hung up meanwhile.
+    bool pauseUnlessInput(std::chrono::steady_clock::time_point until);
     bool inputWaiting() const;
     void dropLine(uint32_t returnAfterMs);
     bool reopenLine();
