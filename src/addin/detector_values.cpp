@@ -2,6 +2,7 @@
 // any key the host chooses), kept by the instrument when it can, else in
 // the detector's section of DETHUB.INI.
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,9 +68,14 @@ CalendarTime BuildCalendarTime(const char* pszDate, const char* pszTime) {
     return result;
 }
 
+// -1 when the conversion fails, including times the 32-bit seconds cannot
+// hold (years 2038 to 2079 of the two-digit range), which would otherwise
+// come back as wrapped, meaningless values.
 int32_t LocalSeconds(CalendarTime calendar) {
     const time_t t = mktime(&calendar.fields);
-    return t == static_cast<time_t>(-1) ? -1 : static_cast<int32_t>(t);
+    if (t == static_cast<time_t>(-1) || t < static_cast<time_t>(INT32_MIN) || t > static_cast<time_t>(INT32_MAX))
+        return -1;
+    return static_cast<int32_t>(t);
 }
 
 int32_t CurrentSeconds() { return static_cast<int32_t>(time(nullptr)); }

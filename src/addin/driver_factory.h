@@ -11,4 +11,11 @@ class RS232CI;
 // null for a family that has no driver in this build.
 RS232CI* CreateDriver(int32_t nDeviceType, int32_t nMcb);
 
+// Tests use this to identify instruments no built driver can imitate: while
+// a factory is set, CreateDriver returns what it makes (a heap object the
+// add-in deletes). nullptr restores the real drivers. Production code never
+// calls it.
+typedef RS232CI* (*DriverFactory)(int32_t nDeviceType, int32_t nMcb);
+void SetDriverFactoryForTesting(DriverFactory pfnFactory);
+
 }  // namespace linkbay
