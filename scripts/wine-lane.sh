@@ -45,7 +45,9 @@ LINKBAY_BUILD_DIR=$win64_dir scripts/build.sh win64
 # The pty holder is a native program: configure a native tree if there is none.
 [[ -f "$native_dir/CMakeCache.txt" ]] ||
   cmake -S . -B "$native_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$native_dir" --target linkbay-pty-peers >/dev/null
+cmake --build "$native_dir" --target linkbay-pty-peers linkbay-sim >/dev/null
+# The Windows tests start simulated instruments as native programs.
+export LINKBAY_SIM_PROGRAM=$(cd "$native_dir/bin" && pwd)/linkbay-sim
 
 echo "== lane: wine =="
 lane_dir=$(mktemp -d "${TMPDIR:-/tmp}/linkbay-wine-XXXXXX")
@@ -60,6 +62,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The server opens the COM devices for the test programs and so takes a pty
+# as its controlling terminal; each simulator that goes away hangs that up,
+# and the server answers a hang-up with a dump of its objects. Keep those
+# out of the test logs.
+"$wineserver_bin" -p >"$lane_dir/wineserver.log" 2>&1
 "$wine_bin" wineboot --init >"$lane_dir/wineboot.log" 2>&1 || { cat "$lane_dir/wineboot.log" >&2; exit 1; }
 
 # Pty peers as a native process; COMn of the prefix are their devices.

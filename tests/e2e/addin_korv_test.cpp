@@ -20,6 +20,7 @@
 #include "linkbay/addin.h"
 #include "sim/sim_test_support.h"
 #include "support/child_process.h"
+#include "support/sim_program.h"
 #include "support/test_env.h"
 
 namespace linkbay {
@@ -37,55 +38,9 @@ std::string FileText(const std::string& sPath) {
     return text.str();
 }
 
-// The simulator program serving one port through a link in the test's directory.
-class SimulatorProgram {
-public:
-    explicit SimulatorProgram(const std::string& sLink)
-        : m_process(LINKBAY_SIM_PATH, {"korv", "--link", sLink, "--no-pacing"}) {
-        for (std::string sLine = m_process.readLine(); !sLine.empty(); sLine = m_process.readLine()) {
-            if (sLine.rfind("control 127.0.0.1:", 0) != 0) continue;
-            m_bReady = m_control.connect(static_cast<uint16_t>(std::stoi(sLine.substr(18))));
-            break;
-        }
-    }
-    ~SimulatorProgram() {
-        if (m_process.started()) ::kill(m_process.pid(), SIGTERM);
-        m_process.wait();
-    }
-    bool ready() const { return m_bReady; }
-    std::string control(const std::string& sLine) { return m_control.command(sLine); }
-
-private:
-    ChildProcess m_process;
-    ControlClient m_control;
-    bool m_bReady = false;
-};
-
 struct HostRun {
     int nExit = -1;
     std::string sOutput;
-};
-
-// Sets a variable for the children started while it lives.
-class ScopedVariable {
-public:
-    ScopedVariable(const std::string& sName, const std::string& sValue) : m_sName(sName) {
-        const char* pszOld = getenv(sName.c_str());
-        m_bHadValue = pszOld != nullptr;
-        if (m_bHadValue) m_sOld = pszOld;
-        setenv(sName.c_str(), sValue.c_str(), 1);
-    }
-    ~ScopedVariable() {
-        if (m_bHadValue)
-            setenv(m_sName.c_str(), m_sOld.c_str(), 1);
-        else
-            unsetenv(m_sName.c_str());
-    }
-
-private:
-    std::string m_sName;
-    bool m_bHadValue = false;
-    std::string m_sOld;
 };
 
 // Children-only tests get a namespace and directory of their own, so a
@@ -128,22 +83,19 @@ HostRun RunHost(const std::vector<std::string>& args, const std::string& sDebugL
 class HostAndSimulator : public ::testing::Test {
 protected:
     // Starts a simulator on COMn in the environment the children will see.
-    void StartSimulator(const std::string& sDir, int nPort = 1) {
-        const std::string sLink = sDir + "/com" + std::to_string(nPort);
-        m_ports.push_back(std::make_unique<ScopedVariable>("LINKBAY_COM" + std::to_string(nPort), sLink));
-        m_simulators.push_back(std::make_unique<SimulatorProgram>(sLink));
-        ASSERT_TRUE(m_simulators.back()->ready());
+    void StartSimulator(int nPort = 1) {
+        m_simulators.push_back(std::make_unique<SimulatorProgram>(nPort));
+        ASSERT_TRUE(m_simulators.back()->ready()) << m_simulators.back()->problem();
         // A version of its own, so the listing shows what the instrument said.
         ASSERT_EQ(m_simulators.back()->control("set version 2.25"), "ok\n");
     }
 
-    std::vector<std::unique_ptr<ScopedVariable>> m_ports;
     std::vector<std::unique_ptr<SimulatorProgram>> m_simulators;
 };
 
 TEST_F(HostAndSimulator, HostCommandsPrintWhatTheInstrumentAnswered) {
     PrivateEnvironment environment;
-    StartSimulator(environment.dir());
+    StartSimulator();
     ScopedVariable noDevice("LINKBAY_COM2", environment.dir() + "/no-such-device");
     struct Case {
         const char* pszName;
@@ -186,7 +138,7 @@ TEST_F(HostAndSimulator, HostCommandsPrintWhatTheInstrumentAnswered) {
 // using it after the owner closes, and then takes the port over.
 TEST_F(HostAndSimulator, TheSecondProcessDuplicatesThePortAndTakesItOverWhenTheOwnerCloses) {
     LoadedAddin& loaded = TheAddin();
-    StartSimulator(loaded.sDir);
+    StartSimulator();
     loaded.writeIni("[CONFIG]\r\nCOM1=korv\r\n");
     const McbEntry& entry = loaded.header().m_pMcbTable[0];
     const std::string sOwnerLog = loaded.sDir + "/owner.log";
@@ -229,7 +181,7 @@ TEST_F(HostAndSimulator, TheSecondProcessDuplicatesThePortAndTakesItOverWhenTheO
 // the entry up, and the next interrogation opens the port itself.
 TEST_F(HostAndSimulator, AfterTheOwnerIsKilledTheNextInterrogationOpensThePort) {
     PrivateEnvironment environment;
-    StartSimulator(environment.dir());
+    StartSimulator();
     WriteIni(environment.dir(), "[CONFIG]\r\nCOM1=korv\r\n");
     // With the library loaded here the shared table outlives the owner, as
     // it does while any host runs.
@@ -257,12 +209,45 @@ TEST_F(HostAndSimulator, AfterTheOwnerIsKilledTheNextInterrogationOpensThePort) 
     EXPECT_NE(third.sOutput.find("$FKORV-2250"), std::string::npos) << third.sOutput;
 }
 
+// A host killed in the middle of an exchange, holding the add-in's mutex,
+// leaves it abandoned: the next process takes it and goes on.
+TEST_F(HostAndSimulator, AHostKilledInTheMiddleOfAnExchangeDoesNotStopTheOthers) {
+    PrivateEnvironment environment;
+    StartSimulator();
+    WriteIni(environment.dir(), "[CONFIG]\r\nCOM1=korv\r\n");
+    SimulatorProgram& instrument = *m_simulators.back();
+    auto owner = StartHost({"hold"}, environment.dir() + "/owner.log");
+    ASSERT_EQ(owner->readLine(), "READY processes=1");
+
+    // The next reply stops half-way for long enough to kill its reader.
+    ASSERT_EQ(instrument.control("fault next stall 10000").compare(0, 2, "ok"), 0);
+    const std::string sServed = instrument.control("exchanges");
+    WaitPastThrottle();
+    auto victim = StartHost({"send", "97", "1", "SHOW_VERSION"}, environment.dir() + "/victim.log");
+    const long long nDeadline = NowMs() + 10000;
+    while (instrument.control("exchanges") == sServed && NowMs() < nDeadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_NE(instrument.control("exchanges"), sServed) << "the victim never reached the instrument";
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well into the stalled reply
+    victim->kill();
+    EXPECT_EQ(victim->wait(), 128 + SIGKILL);
+
+    WaitPastThrottle();  // the victim's interrogation was the last
+    const long long nStart = NowMs();
+    const HostRun after = RunHost({"send", "97", "1", "SHOW_VERSION"}, environment.dir() + "/after.log");
+    EXPECT_EQ(after.nExit, 0) << after.sOutput;
+    EXPECT_NE(after.sOutput.find("$FKORV-2250"), std::string::npos) << after.sOutput;
+    EXPECT_LT(NowMs() - nStart, 9000) << "waited for the stalled reply instead of taking the mutex";
+    owner->closeInput();
+    EXPECT_EQ(owner->wait(), 0);
+}
+
 // The shared table lives only while a process has it: once every host has
 // gone, the next one reads DETHUB.INI again.
 TEST_F(HostAndSimulator, WhenEveryProcessHasExitedTheNextOpenReadsTheConfigurationAfresh) {
     PrivateEnvironment environment;
-    StartSimulator(environment.dir(), 1);
-    StartSimulator(environment.dir(), 3);
+    StartSimulator(1);
+    StartSimulator(3);
     WriteIni(environment.dir(), "[CONFIG]\r\nCOM1=korv\r\n");
     const std::string sLog = environment.dir() + "/hosts.log";
     auto first = StartHost({"hold"}, sLog);

@@ -48,7 +48,7 @@ class Configuration : public ::testing::TestWithParam<ConfigurationCase> {};
 TEST_P(Configuration, FamiliesPerPort) {
     const ConfigurationCase& c = GetParam();
     LoadedAddin& addin = TheAddin();
-    const std::string sIni = addin.sDir + "/DETHUB.INI";
+    const std::string sIni = addin.iniPath();
     if (c.pszIni != nullptr)
         addin.writeIni(c.pszIni);
     else

@@ -5,10 +5,10 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "library_loader.h"
+#include "support/debug_sink.h"
 #include "support/test_env.h"
 
 namespace linkbay {
@@ -16,19 +16,15 @@ namespace test {
 
 struct LoadedAddin {
     linkbay_host::AddinLibrary library;
-    std::string sDir;       // LINKBAY_WINDIR of this process and its children
-    std::string sDebugLog;  // where the library's debug output goes
+    std::string sDir;  // LINKBAY_WINDIR of this process and its children
+    DebugSink* pDebug = nullptr;
 
     AddinBase& addin() { return *library.addin(); }
     LinkbayAddinHeader& header() { return *const_cast<LinkbayAddinHeader*>(library.header()); }
-    std::string debugLog() const {
-        std::ifstream file(sDebugLog, std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
+    std::string debugLog() const { return pDebug->text(); }
+    static std::string iniPath() { return ProfileDirectory() + "/DETHUB.INI"; }
     void writeIni(const std::string& sText) const {
-        std::ofstream(sDir + "/DETHUB.INI", std::ios::binary) << sText;
+        std::ofstream(iniPath(), std::ios::binary) << sText;
     }
 };
 
@@ -36,9 +32,8 @@ inline LoadedAddin& TheAddin() {
     static LoadedAddin* s_pAddin = [] {
         auto* pAddin = new LoadedAddin;
         pAddin->sDir = UseFreshEnvironment();
-        pAddin->sDebugLog = pAddin->sDir + "/debug.log";
-        setenv("LINKBAY_DEBUG_OUTPUT", pAddin->sDebugLog.c_str(), 1);
-        setenv("LINKBAY_LIBRARY", LINKBAY_LIBRARY_PATH, 1);
+        pAddin->pDebug = &DebugSink::Start(pAddin->sDir);
+        SetVariable("LINKBAY_LIBRARY", LINKBAY_LIBRARY_PATH);
         if (!pAddin->library.load(LINKBAY_LIBRARY_PATH)) abort();
         return pAddin;
     }();

@@ -4,18 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
 #include "sim/instrument_model.h"
 #include "sim/simulator.h"
+#include "support/control_client.h"
 
 namespace linkbay {
 namespace test {
@@ -95,45 +93,6 @@ inline sim::SimulatorOptions Unpaced() {
     options.manualClock = true;
     return options;
 }
-
-class ControlClient {
-public:
-    bool connect(uint16_t port) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        return m_fd >= 0 && ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~ControlClient() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    // Sends one command; returns every reply line up to and including the
-    // closing "ok"/"err" line.
-    std::string command(const std::string& line) {
-        const std::string text = line + "\n";
-        if (::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) return "<send failed>";
-        std::string reply;
-        while (!endsWithStatusLine(reply)) {
-            char buffer[4096];
-            const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
-            if (got <= 0) return reply + "<connection closed>";
-            reply.append(buffer, static_cast<size_t>(got));
-        }
-        return reply;
-    }
-
-private:
-    static bool endsWithStatusLine(const std::string& reply) {
-        if (reply.empty() || reply.back() != '\n') return false;
-        const size_t previous = reply.size() >= 2 ? reply.rfind('\n', reply.size() - 2) : std::string::npos;
-        const std::string last = reply.substr(previous == std::string::npos ? 0 : previous + 1);
-        return last.rfind("ok", 0) == 0 || last.rfind("err", 0) == 0;
-    }
-
-    int m_fd = -1;
-};
 
 inline long long MonotonicMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -38,6 +38,10 @@ private:
     std::string m_sPending;
 };
 
+// Windows: the command line that hands a program these arguments, quoted
+// as the C runtime reads them back.
+std::string CommandLineOf(const std::string& sProgram, const std::vector<std::string>& args);
+
 // Path of the platform helper program built beside the tests.
 std::string HelperPath();
 

@@ -63,6 +63,13 @@ int ToDescriptor(HANDLE h, int nFlags) { return _open_osfhandle(reinterpret_cast
 
 }  // namespace
 
+std::string CommandLineOf(const std::string& sProgram, const std::vector<std::string>& args) {
+    std::string sLine;
+    AppendQuoted(&sLine, sProgram);
+    for (const std::string& sArg : args) AppendQuoted(&sLine, sArg);
+    return sLine;
+}
+
 std::string HelperPath() { return ProgramDirectory() + "\\linkbay_platform_helper.exe"; }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& args) : ChildProcess(HelperPath(), args) {}
@@ -75,9 +82,7 @@ ChildProcess::ChildProcess(const std::string& sProgram, const std::vector<std::s
         CloseHandle(hInWrite);
         return;
     }
-    std::string sLine;
-    AppendQuoted(&sLine, sProgram);
-    for (const std::string& sArg : args) AppendQuoted(&sLine, sArg);
+    std::string sLine = CommandLineOf(sProgram, args);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;

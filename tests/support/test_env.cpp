@@ -18,6 +18,14 @@ std::string UseFreshEnvironment() {
     return pszDir != nullptr ? std::string(pszDir) : std::string();
 }
 
+std::string ProfileDirectory() {
+    const char* pszDir = getenv("LINKBAY_WINDIR");
+    return pszDir != nullptr ? pszDir : std::string();
+}
+
+void SetVariable(const std::string& sName, const std::string& sValue) { setenv(sName.c_str(), sValue.c_str(), 1); }
+void UnsetVariable(const std::string& sName) { unsetenv(sName.c_str()); }
+
 bool Applies(Holds holds) { return true; }  // this is the POSIX layer
 
 long long NowMs() {

@@ -11,6 +11,29 @@ namespace test {
 // directory is created) and returns the directory. Call again for another set.
 std::string UseFreshEnvironment();
 
+// Where bare profile names such as DETHUB.INI live: LINKBAY_WINDIR on the
+// POSIX layer, the Windows directory on Windows.
+std::string ProfileDirectory();
+
+// Sets or removes a variable of this process's environment, which the
+// processes it starts inherit.
+void SetVariable(const std::string& sName, const std::string& sValue);
+void UnsetVariable(const std::string& sName);
+
+// A variable set while this lives; the old value (or its absence) comes back after.
+class ScopedVariable {
+public:
+    ScopedVariable(const std::string& sName, const std::string& sValue);
+    ~ScopedVariable();
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::string m_sName;
+    bool m_bHadValue = false;
+    std::string m_sOld;
+};
+
 // Milliseconds on a monotonic clock, for measuring how long a call took.
 long long NowMs();
 

@@ -43,6 +43,16 @@ std::string UseFreshEnvironment() {
     return sDir;
 }
 
+std::string ProfileDirectory() {
+    char szDir[MAX_PATH] = {};
+    const UINT cch = GetWindowsDirectoryA(szDir, sizeof szDir);
+    return cch > 0 && cch < sizeof szDir ? std::string(szDir, cch) : std::string();
+}
+
+void SetVariable(const std::string& sName, const std::string& sValue) { _putenv_s(sName.c_str(), sValue.c_str()); }
+// An empty value removes the variable.
+void UnsetVariable(const std::string& sName) { _putenv_s(sName.c_str(), ""); }
+
 bool Applies(Holds holds) {
     static const bool s_bWine =
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;

@@ -1,0 +1,25 @@
+// The add-in's debug messages from this process and the processes it
+// starts, as one text: a file named by LINKBAY_DEBUG_OUTPUT on the POSIX
+// layer, the system's debug-output buffer on Windows.
+#pragma once
+
+#include <string>
+
+namespace linkbay {
+namespace test {
+
+// Starts collecting (once a process; later calls return the same sink).
+// sDir is where the POSIX layer's file goes.
+class DebugSink {
+public:
+    static DebugSink& Start(const std::string& sDir);
+    // Everything collected so far.
+    std::string text() const;
+
+private:
+    explicit DebugSink(const std::string& sDir);
+    std::string m_sPath;
+};
+
+}  // namespace test
+}  // namespace linkbay

@@ -1,0 +1,95 @@
+#include "sim_program.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "test_env.h"
+
+namespace linkbay {
+namespace test {
+
+namespace {
+
+constexpr int kStartLimitMs = 15000;
+const char kControlPrefix[] = "control 127.0.0.1:";
+
+std::string FileText(const std::string& sPath) {
+    std::ifstream file(sPath, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The control port from the start-up lines; 0 when there is none yet.
+int ControlPortIn(const std::string& sText) {
+    const size_t at = sText.find(kControlPrefix);
+    return at == std::string::npos ? 0 : std::atoi(sText.c_str() + at + sizeof kControlPrefix - 1);
+}
+
+std::string TestDirectory() {
+    const char* pszDir = getenv("LINKBAY_WINDIR");
+    return pszDir != nullptr && *pszDir != '\0' ? pszDir : ".";
+}
+
+}  // namespace
+
+// The program reports through a file rather than its output, which a
+// Windows process does not get from a native program under Wine. It ends
+// when the control connection closes, so a test that dies leaves none behind.
+SimulatorProgram::SimulatorProgram(int nPort, const std::vector<std::string>& options, const std::string& sFamily) {
+    const std::string sReady = TestDirectory() + "/sim-com" + std::to_string(nPort) + ".ready";
+    std::remove(sReady.c_str());
+    std::vector<std::string> args{sFamily, "--link", PortLinkForSimulator(nPort, &m_port),
+                                  "--ready-file", NativePath(sReady), "--exit-on-disconnect"};
+    args.insert(args.end(), options.begin(), options.end());
+    const std::string sProgram = SimulatorProgramPath();
+    if (sProgram.empty()) {
+        m_sProblem = "no simulator program: set LINKBAY_SIM_PROGRAM to the native linkbay-sim";
+        return;
+    }
+    m_process = LaunchSimulator(sProgram, args);
+    if (!m_process) {
+        m_sProblem = "cannot start " + sProgram;
+        return;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
+    int nControlPort = 0;
+    while ((nControlPort = ControlPortIn(FileText(sReady))) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::remove(sReady.c_str());
+    if (nControlPort == 0) {
+        m_sProblem = sProgram + " did not start within " + std::to_string(kStartLimitMs) + " ms";
+    } else if (!m_control.connect(static_cast<uint16_t>(nControlPort))) {
+        m_sProblem = "cannot connect to the simulator's control port " + std::to_string(nControlPort);
+    } else {
+        m_nControlPort = static_cast<uint16_t>(nControlPort);
+    }
+}
+
+// Closing the control connection ends the program. The next simulator on
+// the same port must not have its link removed by this one on its way out,
+// so wait until the control port is closed: the program removes its link
+// before that.
+SimulatorProgram::~SimulatorProgram() {
+    m_control.disconnect();
+    if (m_nControlPort != 0) waitUntilGone();
+    m_process.reset();
+    m_port.reset();
+}
+
+bool SimulatorProgram::waitUntilGone() {
+    for (int nTry = 0; nTry < kStartLimitMs / 5; ++nTry) {
+        ControlClient probe;
+        if (!probe.connect(m_nControlPort)) return true;
+        probe.disconnect();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+}  // namespace test
+}  // namespace linkbay
