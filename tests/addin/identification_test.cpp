@@ -316,6 +316,56 @@ TEST(AddinIdentification, AnswersGiveTheMcbItsShape) {
     }
 }
 
+Reply NotServed(const std::string& sLine, int32_t nMac) { return Reply{0, sLine, false, "", nMac, 0}; }
+
+// The ROI shortcuts against every outcome of their lines: served, served
+// with an error pair, not served at all.
+TEST(AddinRoiShortcuts, ResultCodesPairsAndMessages) {
+    const std::string kWindow = "SET_WIND 10, 20";
+    struct Case {
+        const char* pszName;
+        bool bClear;
+        Script script;
+        int32_t nResult;
+        int32_t nMac;
+        int32_t nMic;
+        Lines asked;
+        const char* pszMessage;  // the level-0 report, or null
+    };
+    const Case kCases[] = {
+        {"set", false, {Answer("SET_ROI 10, 20", "")}, 1, 0, 0, {"1 SET_ROI 10, 20"}, nullptr},
+        {"set, instrument error", false, {Refusal("SET_ROI 10, 20", 4, 7)}, -6, 4, 7, {"1 SET_ROI 10, 20"}, nullptr},
+        {"set, not served", false, {NotServed("SET_ROI 10, 20", -3)}, -3, 0, 0, {"1 SET_ROI 10, 20"}, nullptr},
+        {"clear", true, {Answer(kWindow, ""), Answer("CLEAR_ROI", "")}, 1, 0, 0,
+         {"1 " + kWindow, "1 CLEAR_ROI"}, nullptr},
+        {"clear, window not served", true, {NotServed(kWindow, -3)}, -3, -3, 0, {"1 " + kWindow},
+         "Linkbay::ClearROI(): Dialog(97,1 \"SET_WIND 10, 20\") failed! LocalErr=-3\r\n"},
+        {"clear, window error", true, {Refusal(kWindow, 131, 129)}, -6, 131, 129, {"1 " + kWindow}, nullptr},
+        {"clear, clearing not served", true, {Answer(kWindow, ""), NotServed("CLEAR_ROI", -1)}, -1, -1, 0,
+         {"1 " + kWindow, "1 CLEAR_ROI"}, "Linkbay::ClearROI(): Dialog(97,1 \"CLEAR_ROI\") failed! LocalErr=-1\r\n"},
+        {"clear, clearing error", true, {Answer(kWindow, ""), Refusal("CLEAR_ROI", 5, 6)}, -6, 5, 6,
+         {"1 " + kWindow, "1 CLEAR_ROI"}, nullptr},
+    };
+    ScriptedMcb mcb;
+    ASSERT_TRUE(mcb.ready());
+    mcb.identify(kInstrument);
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.pszName);
+        mcb.answer(c.script);
+        int32_t nMac = 99, nMic = 99;
+        const int32_t nResult = c.bClear ? mcb.addin().ClearROI(97, 1, 10, 20, 0, &nMac, &nMic)
+                                         : mcb.addin().SetROI(97, 1, 10, 20, 0, &nMac, &nMic);
+        EXPECT_EQ(nResult, c.nResult);
+        EXPECT_EQ(nMac, c.nMac);
+        EXPECT_EQ(nMic, c.nMic);
+        EXPECT_EQ(g_instrument.asked, c.asked);
+        EXPECT_EQ(CountOf(mcb.messages(), "Linkbay::ClearROI()"), c.pszMessage != nullptr ? 1u : 0u);
+        if (c.pszMessage != nullptr) {
+            EXPECT_EQ(CountOf(mcb.messages(), c.pszMessage), 1u) << c.pszMessage;
+        }
+    }
+}
+
 // Two detectors that keep their values themselves (feature word 0, bit 4).
 const Script kKeepingInstrument = {Answer("SHOW_VERS", "$FABCD-123\n"), Conf(4096, 2), Features({16, 0, 0, 0}),
                                    Masks(5, 6)};
