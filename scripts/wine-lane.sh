@@ -66,16 +66,21 @@ trap cleanup EXIT
 # as its controlling terminal; each simulator that goes away hangs that up,
 # and the server answers a hang-up with a dump of its objects. Keep those
 # out of the test logs.
+mkdir -p "$WINEPREFIX"
 "$wineserver_bin" -p >"$lane_dir/wineserver.log" 2>&1
 "$wine_bin" wineboot --init >"$lane_dir/wineboot.log" 2>&1 || { cat "$lane_dir/wineboot.log" >&2; exit 1; }
 
-# Pty peers as a native process; COMn of the prefix are their devices.
-coproc PEERS { exec "$native_dir/bin/linkbay-pty-peers" 5; }
+# Pty peers as a native process; COMn of the prefix are their devices. The
+# test programs open fresh ones through its control address.
+coproc PEERS { exec "$native_dir/bin/linkbay-pty-peers" 5 "$WINEPREFIX"; }
 peers_pid=$PEERS_PID
 for _ in 1 2 3 4 5; do
   read -r port device <&"${PEERS[0]}"
   ln -sfn "$device" "$WINEPREFIX/dosdevices/${port,,}"
 done
+read -r word address <&"${PEERS[0]}"
+[[ "$word" == control ]] || { echo "linkbay-pty-peers gave no control address" >&2; exit 1; }
+export LINKBAY_PTY_PEERS=$address
 
 # The host program loads linkbay.dll as every host does.
 if ! (cd "$win64_dir/bin" && "$wine_bin" linkbay.exe info) >"$lane_dir/host.log" 2>&1 ||

@@ -1,5 +1,7 @@
 #include "pty_peer.h"
 
+#include "control_client.h"  // unused here, but the member's type must be complete
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -36,9 +38,13 @@ PtyPeer::PtyPeer() {
 
 PtyPeer::~PtyPeer() { hangUp(); }
 
-void PtyPeer::bindToPort(int nPort) const {
+bool PtyPeer::ok() const { return m_fdMaster >= 0; }
+
+void PtyPeer::bindToPort(int nPort) { BindPortToPath(nPort, m_sDevice); }
+
+bool BindPortToPath(int nPort, const std::string& sPath) {
     const std::string sName = "LINKBAY_COM" + std::to_string(nPort);
-    setenv(sName.c_str(), m_sDevice.c_str(), 1);
+    return setenv(sName.c_str(), sPath.c_str(), 1) == 0;
 }
 
 // Gives up after a second without progress: once the device side has closed,

@@ -1,12 +1,19 @@
 // The far end of a serial line in tests: a pseudo-terminal master that the
-// code under test reaches as a COM port through LINKBAY_COMn.
+// code under test reaches as a COM port through LINKBAY_COMn. The Windows
+// build, which has no pseudo-terminals, drives one held by the native
+// linkbay-pty-peers at the loopback address in LINKBAY_PTY_PEERS, and its
+// COMn is the Wine prefix's link to that pty.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace linkbay {
 namespace test {
+
+class ControlClient;
 
 struct LineSettings {
     uint32_t baud = 0;
@@ -22,10 +29,12 @@ public:
     PtyPeer(const PtyPeer&) = delete;
     PtyPeer& operator=(const PtyPeer&) = delete;
 
-    bool ok() const { return m_fdMaster >= 0; }
+    bool ok() const;
     const std::string& devicePath() const { return m_sDevice; }
-    // Points LINKBAY_COMn of this process at the device.
-    void bindToPort(int nPort) const;
+    // Makes COMn of this process reach the peer. On Windows that is a fresh
+    // pty for COMn (for this and every other process of the prefix), and the
+    // peer is the far end of the port it was bound to last.
+    void bindToPort(int nPort);
 
     bool write(const std::string& bytes);
     // Reads what arrives within the time limit, up to cbMax bytes.
@@ -39,7 +48,15 @@ public:
 private:
     int m_fdMaster = -1;
     std::string m_sDevice;
+    // The Windows build's: the connection to the native peer, the port its
+    // requests name, and one request at a time on it.
+    std::unique_ptr<ControlClient> m_pControl;
+    int m_nPort = 0;
+    mutable std::mutex m_mutex;
 };
+
+// Makes COMn of this process open the path given, whatever it is.
+bool BindPortToPath(int nPort, const std::string& sPath);
 
 // Reads the line settings of a terminal through the descriptor given.
 LineSettings ReadLineSettings(int fd);

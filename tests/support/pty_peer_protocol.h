@@ -1,0 +1,50 @@
+// What both ends of the pty peers' control connection agree on: the native
+// linkbay-pty-peers (tools/pty_peers.cpp) and the Windows PtyPeer
+// (pty_peer_win32.cpp). Bytes travel as pairs of hex digits.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace linkbay {
+namespace test {
+namespace peer_protocol {
+
+// Bytes one write or read request moves at most; longer runs take several.
+constexpr size_t kMaxTransfer = 65536;
+
+inline std::string ToHex(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string sHex;
+    sHex.reserve(2 * bytes.size());
+    for (const unsigned char c : bytes) {
+        sHex.push_back(kDigits[c >> 4]);
+        sHex.push_back(kDigits[c & 15]);
+    }
+    return sHex;
+}
+
+inline int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// False, with *pBytes untouched, unless sHex is whole pairs of hex digits.
+inline bool FromHex(const std::string& sHex, std::string* pBytes) {
+    if (sHex.size() % 2 != 0) return false;
+    std::string bytes;
+    bytes.reserve(sHex.size() / 2);
+    for (size_t i = 0; i < sHex.size(); i += 2) {
+        const int nHigh = HexDigit(sHex[i]), nLow = HexDigit(sHex[i + 1]);
+        if (nHigh < 0 || nLow < 0) return false;
+        bytes.push_back(static_cast<char>(nHigh << 4 | nLow));
+    }
+    pBytes->append(bytes);
+    return true;
+}
+
+}  // namespace peer_protocol
+}  // namespace test
+}  // namespace linkbay
