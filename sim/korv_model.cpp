@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "sim/control_words.h"
+#include "sim/wire_log.h"
 
 namespace linkbay {
 namespace sim {
@@ -383,7 +384,8 @@ const char* KorvModel::controlHelp() const {
            "set NAME VALUE            live-percent, battery, version, serial, active-bits, rate\n"
            "reg XX                    a setting by the hexadecimal opcode that sets it\n"
            "roi N                     slot N: defined, start, end, integral preset\n"
-           "times                     true and live time in microseconds\n";
+           "times                     true and live time in microseconds\n"
+           "request XX [ARGS...]      hand the instrument a request past the line; its reply, escaped\n";
 }
 
 std::string KorvModel::controlWidth(const std::vector<std::string>& words) {
@@ -462,12 +464,22 @@ std::string KorvModel::controlTimes(const std::vector<std::string>&) {
     return Ok(std::to_string(m_acquisition.trueUs()) + " " + std::to_string(m_acquisition.liveUs()));
 }
 
+// Past the line: no exchange, no fault, nothing in the wire log, so a test
+// can set the instrument up without the setup showing among the bytes.
+std::string KorvModel::controlRequest(const std::vector<std::string>& words) {
+    if (words.size() < 2) return Err("usage: request XX [ARGS...], the request without its carriage return");
+    std::string request = words[1];
+    for (size_t i = 2; i < words.size(); ++i) request += " " + words[i];
+    return Ok(EscapeBytes(answer(request + "\r")));
+}
+
 bool KorvModel::control(const std::vector<std::string>& words, std::string& reply) {
     using ControlHandler = std::string (KorvModel::*)(const std::vector<std::string>&);
     static const std::pair<const char*, ControlHandler> kControls[] = {
         {"width", &KorvModel::controlWidth}, {"announce", &KorvModel::controlAnnounce},
         {"set", &KorvModel::controlSet},     {"reg", &KorvModel::controlRegister},
         {"roi", &KorvModel::controlRoi},     {"times", &KorvModel::controlTimes},
+        {"request", &KorvModel::controlRequest},
     };
     for (const auto& entry : kControls) {
         if (words[0] == entry.first) {

@@ -96,6 +96,7 @@ private:
     std::string controlRegister(const std::vector<std::string>& words);
     std::string controlRoi(const std::vector<std::string>& words);
     std::string controlTimes(const std::vector<std::string>& words);
+    std::string controlRequest(const std::vector<std::string>& words);
 
     bool presetReached() const;
     uint32_t channelsInUse() const;

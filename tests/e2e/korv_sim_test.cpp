@@ -1,27 +1,29 @@
 // The KORV driver against the simulated instrument over a real pty: both
 // sides were written apart, so every case asserts the exact bytes the
 // instrument heard and sent, the record the driver answered, and where it
-// matters the state the instrument was left in.
+// matters the state the instrument was left in. The instrument is the
+// simulator program, steered over its control port, so the cases run alike
+// natively and in the Wine lane, where the program runs beside Wine.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "cmdlang/records.h"
 #include "drivers/korv/korvci.h"
-#include "platform/test_hooks.h"
-#include "sim/sim_test_support.h"
-#include "sim/simulator.h"
-#include "support/child_process.h"
+#include "support/debug_sink.h"
+#include "support/sim_program.h"
 #include "support/test_env.h"
 
 namespace linkbay {
@@ -32,23 +34,10 @@ using Texts = std::vector<std::string>;
 
 constexpr int kPort = 1;
 constexpr int32_t kMcb = 97;
+const char kMcbSection[] = "M97S01";  // the driver's detector section of DETHUB.INI
 const char kRejection[] = "??\r\n";
-
-struct DebugLines {
-    DebugLines() {
-        platform::SetDebugCapture([](const char* s, void* p) { static_cast<Texts*>(p)->push_back(s); }, &texts);
-    }
-    ~DebugLines() { platform::SetDebugCapture(nullptr, nullptr); }
-    Texts texts;
-};
-
-struct TickHook {
-    explicit TickHook(DWORD dwStart) : dwTick(dwStart) {
-        platform::SetTickSource([](void* p) { return static_cast<TickHook*>(p)->dwTick; }, this);
-    }
-    ~TickHook() { platform::SetTickSource(nullptr, nullptr); }
-    DWORD dwTick;
-};
+constexpr uint64_t kLongestAdvanceMs = 3600000;  // the most one "advance" takes
+constexpr int kSettleMs = 10;  // how long the wire log stays still to count as settled
 
 template <typename Writer, typename... Values>
 std::string Record(Writer pfnWrite, Values... values) {
@@ -65,98 +54,188 @@ struct Result {
     int32_t nMic = 0;
 };
 
-sim::SimulatorOptions Quick() {
-    sim::SimulatorOptions options;
-    options.pacing = false;
-    options.manualClock = true;
-    return options;
+bool StartsWith(const std::string& s, const std::string& sPrefix) { return s.compare(0, sPrefix.size(), sPrefix) == 0; }
+
+// The value after "ok " of a control reply, without its line feed; anything
+// else comes back in angle brackets, so that it matches no expected value.
+std::string OkValue(const std::string& sReply) {
+    if (sReply == "ok\n") return std::string();
+    if (!StartsWith(sReply, "ok ") || sReply.find('\n') != sReply.size() - 1) return "<" + sReply + ">";
+    return sReply.substr(3, sReply.size() - 4);
 }
 
-// Puts back the variables a rig changes, for the tests that share this process.
-class SavedEnvironment {
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The bytes behind the control protocol's escapes (\r, \n, \\, \xNN).
+std::string Unescaped(const std::string& sText) {
+    std::string s;
+    for (size_t i = 0; i < sText.size(); ++i) {
+        if (sText[i] != '\\') {
+            s += sText[i];
+            continue;
+        }
+        const char c = i + 1 < sText.size() ? sText[++i] : '\0';
+        if (c == 'r') {
+            s += '\r';
+        } else if (c == 'n') {
+            s += '\n';
+        } else if (c == '\\') {
+            s += '\\';
+        } else if (c == 'x' && i + 2 < sText.size() && HexDigit(sText[i + 1]) >= 0 && HexDigit(sText[i + 2]) >= 0) {
+            s += static_cast<char>(HexDigit(sText[i + 1]) * 16 + HexDigit(sText[i + 2]));
+            i += 2;
+        } else {
+            return "<malformed escape in " + sText + ">";
+        }
+    }
+    return s;
+}
+
+// The debug messages in a stretch of debug output: each ends with a line
+// break, and lines that go on with a message start with four blanks.
+Texts Messages(const std::string& sText) {
+    Texts messages;
+    for (size_t nAt = 0; nAt < sText.size();) {
+        const size_t nBreak = sText.find("\r\n", nAt);
+        const size_t nEnd = nBreak == std::string::npos ? sText.size() : nBreak + 2;
+        const std::string sLine = sText.substr(nAt, nEnd - nAt);
+        if (!messages.empty() && StartsWith(sLine, "    ")) {
+            messages.back() += sLine;
+        } else {
+            messages.push_back(sLine);
+        }
+        nAt = nEnd;
+    }
+    return messages;
+}
+
+std::string Variable(const char* pszName) {
+    const char* pszValue = getenv(pszName);
+    return pszValue != nullptr ? pszValue : std::string();
+}
+
+// A simulator program on COM1 with a KORVCI on the other end of its line, in
+// an environment of its own; the other tests of this process get theirs back.
+class SimRig {
 public:
-    SavedEnvironment() {
-        for (const char* pszName : kNames) {
-            const char* pszValue = getenv(pszName);
-            m_values.emplace_back(pszValue != nullptr, pszValue != nullptr ? pszValue : "");
-        }
-    }
-    ~SavedEnvironment() {
-        for (size_t i = 0; i < m_values.size(); ++i) {
-            if (m_values[i].first) {
-                setenv(kNames[i], m_values[i].second.c_str(), 1);
-            } else {
-                unsetenv(kNames[i]);
-            }
-        }
-    }
-
-private:
-    static constexpr const char* kNames[] = {"LINKBAY_IPC_NAMESPACE", "LINKBAY_WINDIR", "LINKBAY_COM1"};
-    std::vector<std::pair<bool, std::string>> m_values;
-};
-
-// A simulator on its own thread with a KORVCI on the other end of its line.
-struct SimRig {
-    explicit SimRig(bool bAttach = true, const char* pszBaudIni = nullptr) {
-        UseFreshEnvironment();
+    explicit SimRig(bool bAttach = true, const char* pszBaudIni = nullptr)
+        : m_ipc("LINKBAY_IPC_NAMESPACE", Variable("LINKBAY_IPC_NAMESPACE")),
+          m_windir("LINKBAY_WINDIR", Variable("LINKBAY_WINDIR")) {
+        m_pDebug = &DebugSink::Start(UseFreshEnvironment());
+        ForgetProfileKeys();
         if (pszBaudIni != nullptr) WritePrivateProfileStringA("CONFIG", "BaudRate", pszBaudIni, "DETHUB.INI");
-        simulator = std::make_unique<sim::Simulator>(sim::CreateModel("korv"), Quick());
-        std::string sError;
-        EXPECT_TRUE(simulator->start(sError)) << sError;
-        setenv("LINKBAY_COM1", simulator->devicePath().c_str(), 1);
-        driver = std::make_unique<KORVCI>(kMcb);
+        m_sim = std::make_unique<SimulatorProgram>(kPort, Texts{"--no-pacing", "--manual-clock"});
+        EXPECT_TRUE(m_sim->ready()) << m_sim->problem();
+        m_driver = std::make_unique<KORVCI>(kMcb);
         if (bAttach) {
             Attach();
-            EXPECT_TRUE(driver->IsUnitPresent(1));
+            EXPECT_TRUE(Present());
         }
         Mark();
     }
-    void Attach() { driver->Attach(RS232CI::COMOpen(kPort)); }
-    void Mark() {
-        Settle();
-        nMark = simulator->wireLog().nextSequence();
-    }
-    std::string Sent() {
-        Settle();
-        return simulator->wireLog().bytesSince(nMark, sim::WireDirection::kIn);
-    }
-    std::string Replied() {
-        Settle();
-        return simulator->wireLog().bytesSince(nMark, sim::WireDirection::kOut);
-    }
-    // The instrument logs a reply only after writing it, so the driver may
-    // have it first: wait until the log stops growing.
-    void Settle() {
-        for (uint64_t nSeen = ~0ull; nSeen != simulator->wireLog().nextSequence();) {
-            nSeen = simulator->wireLog().nextSequence();
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+    ~SimRig() {
+        m_driver.reset();
+        m_sim.reset();
+        ForgetProfileKeys();
     }
 
-    // Hands a request to the instrument directly, not over the line.
-    std::string Direct(const std::string& sRequest) {
-        return simulator->withModel([&](sim::InstrumentModel& model) { return model.answer(sRequest); });
+    std::string Control(const std::string& sLine) { return m_sim->control(sLine); }
+
+    void Attach() {
+        m_bSettled = false;
+        m_driver->Attach(RS232CI::COMOpen(kPort));
     }
-    bool Acquiring() {
-        return simulator->withModel([](sim::InstrumentModel& model) { return model.acquiring(); });
-    }
-    uint32_t Count(uint32_t nChannel) {
-        return simulator->withModel([&](sim::InstrumentModel& model) { return model.count(nChannel); });
-    }
+    bool Present() { return m_driver->IsUnitPresent(1); }
     Result Exec(const std::string& sLine) {
+        m_bSettled = false;
         Result r;
         char sz[256] = {};
         int32_t nLen = 0;
-        r.bOk = driver->ExecLine(1, sLine.c_str(), sizeof sz, sz, &nLen, &r.nMac, &r.nMic);
+        r.bOk = m_driver->ExecLine(1, sLine.c_str(), sizeof sz, sz, &nLen, &r.nMac, &r.nMic);
         r.sResp = sz;
         return r;
     }
+    int32_t ReadData(int32_t nCount, uint32_t* pdwData) {
+        m_bSettled = false;
+        return m_driver->ReadData(1, 0, 0, nCount, pdwData);
+    }
 
-    SavedEnvironment saved;  // restored last, after the driver and simulator are gone
-    std::unique_ptr<sim::Simulator> simulator;
-    std::unique_ptr<KORVCI> driver;
-    uint64_t nMark = 0;
+    // The instrument logs what it heard before it answers, so what the
+    // driver sent is complete once its call returns; a reply is logged only
+    // after it was written, so the driver may have had it first.
+    void Mark() {
+        Settle();
+        m_sMark = OkValue(Control("mark"));
+    }
+    std::string Sent() { return Unescaped(OkValue(Control("sent " + m_sMark))); }
+    std::string Replied() {
+        Settle();
+        return Unescaped(OkValue(Control("replied " + m_sMark)));
+    }
+    void Settle() {
+        if (m_bSettled) return;
+        for (std::string sSeen = Control("mark"); !m_bSettled;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+            const std::string sNow = Control("mark");
+            m_bSettled = sNow == sSeen;
+            sSeen = sNow;
+        }
+    }
+
+    // Hands a request ("XX ARGS\r") to the instrument directly, not over the line.
+    std::string Direct(const std::string& sRequest) {
+        const std::string sWithoutReturn = sRequest.substr(0, sRequest.find('\r'));
+        return Unescaped(OkValue(Control("request " + sWithoutReturn)));
+    }
+    bool Acquiring() {
+        const std::string sStatus = Control("status");
+        EXPECT_TRUE(StartsWith(sStatus, "ok acquiring=")) << sStatus;
+        return StartsWith(sStatus, "ok acquiring=1 ");
+    }
+    std::vector<uint32_t> Counts(uint32_t nChannels) {
+        std::istringstream values(OkValue(Control("counts 0 " + std::to_string(nChannels))));
+        std::vector<uint32_t> counts;
+        for (uint32_t n = 0; values >> n;) counts.push_back(n);
+        EXPECT_EQ(counts.size(), nChannels);
+        counts.resize(nChannels);
+        return counts;
+    }
+    void SetCounts(const std::vector<uint32_t>& counts) {
+        std::string sLine = "set-counts 0";
+        for (uint32_t n : counts) sLine += " " + std::to_string(n);
+        EXPECT_EQ(Control(sLine), "ok\n");
+    }
+    void Advance(uint64_t nMs) {
+        for (uint64_t nStep = 0; nMs > 0; nMs -= nStep) {
+            nStep = std::min(nMs, kLongestAdvanceMs);
+            ASSERT_EQ(Control("advance " + std::to_string(nStep)), "ok\n");
+        }
+    }
+
+    // Where the debug output stands now, and the messages since.
+    size_t DebugMark() const { return m_pDebug->text().size(); }
+    Texts DebugSince(size_t nMark) const { return Messages(m_pDebug->text().substr(nMark)); }
+
+private:
+    // Under Wine every rig shares DETHUB.INI of the Windows directory: no
+    // rate or integral preset of another rig may reach this one's driver.
+    static void ForgetProfileKeys() {
+        WritePrivateProfileStringA("CONFIG", "BaudRate", nullptr, "DETHUB.INI");
+        WritePrivateProfileStringA(kMcbSection, "KRIntPreset", nullptr, "DETHUB.INI");
+    }
+
+    ScopedVariable m_ipc;
+    ScopedVariable m_windir;
+    DebugSink* m_pDebug = nullptr;
+    std::unique_ptr<SimulatorProgram> m_sim;
+    std::unique_ptr<KORVCI> m_driver;
+    std::string m_sMark = "0";
+    bool m_bSettled = false;
 };
 
 std::string RoiQueries() {
@@ -176,8 +255,6 @@ std::string RoiReplies(const std::map<int, std::string>& defined = {}) {
     }
     return s;
 }
-
-bool StartsWith(const std::string& s, const std::string& sPrefix) { return s.compare(0, sPrefix.size(), sPrefix) == 0; }
 
 // ---- attachment and framing ---------------------------------------------------
 
@@ -209,16 +286,20 @@ TEST(KorvSim, AttachIdentifiesOnlyAnInstrumentThatAnswersBothProbesAtItsRate) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         SimRig rig(false, c.pszIni);
-        rig.simulator->setInstrumentBaud(c.nInstrumentBaud);
-        if (c.nRejectedExchange != 0) rig.simulator->planFault(c.nRejectedExchange, {sim::FaultKind::kReject, 0});
-        DebugLines debug;
+        ASSERT_EQ(rig.Control("baud " + std::to_string(c.nInstrumentBaud)), "ok\n");
+        if (c.nRejectedExchange != 0) {
+            const std::string sExchange = std::to_string(c.nRejectedExchange);
+            ASSERT_EQ(rig.Control("fault " + sExchange + " reject"), "ok " + sExchange + "\n");
+        }
+        const size_t nDebug = rig.DebugMark();
         rig.Attach();
         EXPECT_EQ(rig.Sent(), c.sSent);
         EXPECT_EQ(rig.Replied(), c.sReplied);
-        EXPECT_EQ(rig.driver->IsUnitPresent(1), c.bAttached);
-        ASSERT_EQ(debug.texts.size(), c.debugPrefixes.size());
-        for (size_t i = 0; i < debug.texts.size(); ++i) {
-            EXPECT_TRUE(StartsWith(debug.texts[i], c.debugPrefixes[i])) << debug.texts[i];
+        EXPECT_EQ(rig.Present(), c.bAttached);
+        const Texts debug = rig.DebugSince(nDebug);
+        ASSERT_EQ(debug.size(), c.debugPrefixes.size());
+        for (size_t i = 0; i < debug.size(); ++i) {
+            EXPECT_TRUE(StartsWith(debug[i], c.debugPrefixes[i])) << debug[i];
         }
     }
 }
@@ -227,8 +308,7 @@ TEST(KorvSim, FaultyRepliesAreRetriedOnceExceptARefusal) {
     struct Case {
         const char* pszName;
         const char* pszLine;
-        sim::Fault fault;
-        uint32_t nFaultCount;
+        const char* pszFault;  // the next exchanges' fault: KIND AMOUNT COUNT
         std::string sSent;
         std::string sReplied;
         Result result;
@@ -236,25 +316,22 @@ TEST(KorvSim, FaultyRepliesAreRetriedOnceExceptARefusal) {
     };
     const std::string kGarbage = "#%&*+-/<=>@^_~#%&*+-/<=>";
     const Case cases[] = {
-        {"no line feed within 15 characters", "SHOW_GAIN_FINE", {sim::FaultKind::kGarbage, 0}, 2, "37\r37\r",
-         kGarbage + kGarbage, {false, "", -3, 0},
-         "KORVCI::QueryInstrument(COM1: \"37\r\"): Too Much Response!\r\n"},
-        {"acknowledgement stalled past the interval", "SET_GAIN_FINE 100", {sim::FaultKind::kStall, 0}, 1,
-         "07 100\r07 100\r", "07" "07\r\n", {true, "", 0, 0},
-         "KORVCI::QueryInstrument(COM1: \"07 100\r\"): Error reading response:"},
-        {"value stalled past the read time-out", "SHOW_GAIN_FINE", {sim::FaultKind::kStall, 2600}, 1, "37\r37\r",
-         "37 2" "37 2048\r\n", {true, Record(FormatC, 2048), 0, 0},
-         "KORVCI::QueryInstrument(COM1: \"37\r\"): Error in extended response:"},
-        {"silence twice", "SHOW_GAIN_FINE", {sim::FaultKind::kSilence, 0}, 2, "37\r37\r", "", {false, "", -3, 0},
+        {"no line feed within 15 characters", "SHOW_GAIN_FINE", "garbage 0 2", "37\r37\r", kGarbage + kGarbage,
+         {false, "", -3, 0}, "KORVCI::QueryInstrument(COM1: \"37\r\"): Too Much Response!\r\n"},
+        {"acknowledgement stalled past the interval", "SET_GAIN_FINE 100", "stall 0 1", "07 100\r07 100\r",
+         "07" "07\r\n", {true, "", 0, 0}, "KORVCI::QueryInstrument(COM1: \"07 100\r\"): Error reading response:"},
+        {"value stalled past the read time-out", "SHOW_GAIN_FINE", "stall 2600 1", "37\r37\r", "37 2" "37 2048\r\n",
+         {true, Record(FormatC, 2048), 0, 0}, "KORVCI::QueryInstrument(COM1: \"37\r\"): Error in extended response:"},
+        {"silence twice", "SHOW_GAIN_FINE", "silence 0 2", "37\r37\r", "", {false, "", -3, 0},
          "KORVCI::QueryInstrument(COM1: \"37\r\"): Error reading response:"},
-        {"refused", "SHOW_GAIN_FINE", {sim::FaultKind::kReject, 0}, 1, "37\r", kRejection, {false, "", -1, 0},
+        {"refused", "SHOW_GAIN_FINE", "reject 0 1", "37\r", kRejection, {false, "", -1, 0},
          "KORVCI::QueryInstrument(COM1: \"37\r\"): Unrecognized Command!\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         SimRig rig;
-        rig.simulator->planFault(0, c.fault, c.nFaultCount);
-        DebugLines debug;
+        ASSERT_TRUE(StartsWith(rig.Control(std::string("fault next ") + c.pszFault), "ok "));
+        const size_t nDebug = rig.DebugMark();
         const Result r = rig.Exec(c.pszLine);
         EXPECT_EQ(rig.Sent(), c.sSent);
         EXPECT_EQ(rig.Replied(), c.sReplied);
@@ -262,8 +339,9 @@ TEST(KorvSim, FaultyRepliesAreRetriedOnceExceptARefusal) {
         EXPECT_EQ(r.sResp, c.result.sResp);
         EXPECT_EQ(r.nMac, c.result.nMac);
         EXPECT_EQ(r.nMic, c.result.nMic);
-        ASSERT_FALSE(debug.texts.empty());
-        EXPECT_TRUE(StartsWith(debug.texts.back(), c.sLastDebug)) << debug.texts.back();
+        const Texts debug = rig.DebugSince(nDebug);
+        ASSERT_FALSE(debug.empty());
+        EXPECT_TRUE(StartsWith(debug.back(), c.sLastDebug)) << debug.back();
     }
 }
 
@@ -346,7 +424,7 @@ TEST(KorvSim, CommandLinesDriveTheInstrumentIntoTheStateTheyName) {
         EXPECT_EQ(r.sResp, c.result.sResp);
         EXPECT_EQ(r.nMac, c.result.nMac);
         EXPECT_EQ(r.nMic, c.result.nMic);
-        EXPECT_EQ(rig.simulator->control(c.pszControl), c.pszState);
+        EXPECT_EQ(rig.Control(c.pszControl), c.pszState);
     }
 }
 
@@ -364,10 +442,10 @@ TEST(KorvSim, StartIsRefusedOnceTheInstrumentReachedItsPreset) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nAdvanceMs);
         SimRig rig;
-        ASSERT_EQ(rig.simulator->control("set live-percent 100"), "ok\n");
+        ASSERT_EQ(rig.Control("set live-percent 100"), "ok\n");
         ASSERT_TRUE(rig.Exec("SET_LIVE_PRESET 500").bOk);
         ASSERT_TRUE(rig.Exec("START").bOk);
-        rig.simulator->advanceClock(c.nAdvanceMs);
+        rig.Advance(c.nAdvanceMs);
         EXPECT_EQ(rig.Acquiring(), c.bStillAcquiring);
         rig.Mark();
         const Result r = rig.Exec("START");
@@ -391,8 +469,7 @@ TEST(KorvSim, AnUnsetClockIsSetFromUtcAndThenKeptByTheInstrument) {
     SimRig rig;
     const std::time_t now = std::time(nullptr);
     const Result r = rig.Exec("SHOW_DATE");
-    std::tm utc{};
-    gmtime_r(&now, &utc);
+    const std::tm utc = *std::gmtime(&now);
     const std::string sSent = rig.Sent();
     ASSERT_EQ(sSent.size(), std::string("5f\r2f 00 00 00 00 00 00\r").size()) << sSent;
     EXPECT_EQ(sSent.substr(0, 12), "5f\r2f " + ClockFields(utc).substr(0, 6));  // month and day
@@ -466,17 +543,17 @@ TEST(KorvSim, ReadDataEqualsTheInstrumentsCountsInEveryWidth) {
         ASSERT_EQ(rig.Direct("a2 01 0010 0020\r"), "a2\r\n");
         ASSERT_EQ(rig.Direct("a2 02 4000 4095\r"), "a2\r\n");
         if (c.nModulus != 0) {
-            rig.simulator->withModel([&](sim::InstrumentModel& model) {
-                for (uint32_t i = 0; i < kKorvChannels; ++i) model.setCount(i, Pattern(i, c.nModulus));
-            });
+            std::vector<uint32_t> counts(kKorvChannels);
+            for (uint32_t i = 0; i < kKorvChannels; ++i) counts[i] = Pattern(i, c.nModulus);
+            rig.SetCounts(counts);
         } else {
             rig.Direct("92\r");
-            rig.simulator->advanceClock(1000);
+            rig.Advance(1000);
         }
-        ASSERT_EQ(rig.simulator->control(std::string("width ") + c.pszWidth), "ok\n");
+        ASSERT_EQ(rig.Control(std::string("width ") + c.pszWidth), "ok\n");
         rig.Mark();
         std::vector<uint32_t> data(kKorvChannels, 0xDEADBEEF);
-        ASSERT_EQ(rig.driver->ReadData(1, 0, 0, kKorvChannels, data.data()), 1);
+        ASSERT_EQ(rig.ReadData(kKorvChannels, data.data()), 1);
         EXPECT_EQ(rig.Sent(), "fb\r" + RoiQueries());
         const std::string sHead = "fb SPECTRUM\r\nCHANNELS " + std::to_string(c.nGain) + "\r\n" + c.pszFormat;
         const std::string sRois = RoiReplies({{1, "01 0010 0020"}, {2, "02 4000 4095"}});
@@ -485,10 +562,11 @@ TEST(KorvSim, ReadDataEqualsTheInstrumentsCountsInEveryWidth) {
         ASSERT_EQ(sReplied.size(), sHead.size() + nWidth * c.nGain + sRois.size());
         EXPECT_TRUE(StartsWith(sReplied, sHead));
         EXPECT_EQ(sReplied.substr(sReplied.size() - sRois.size()), sRois);
+        const std::vector<uint32_t> counts = rig.Counts(kKorvChannels);
         int nWrong = 0;
         uint64_t nTotal = 0;
         for (uint32_t i = 0; i < static_cast<uint32_t>(kKorvChannels); ++i) {
-            const uint32_t nCount = i < c.nGain ? rig.Count(i) : 0;
+            const uint32_t nCount = i < c.nGain ? counts[i] : 0;
             nTotal += nCount;
             const uint32_t nExpected = nCount | (InRoi(i) ? kKorvRoiFlag : 0u);
             if (data[i] != nExpected && ++nWrong < 5) ADD_FAILURE() << "channel " << i << ": " << data[i];
@@ -498,24 +576,28 @@ TEST(KorvSim, ReadDataEqualsTheInstrumentsCountsInEveryWidth) {
     }
 }
 
-TEST(KorvSim, ReadsWithin500MsShareOneTransfer) {
+// With the real tick count: the second read starts the time given after the
+// first one returned, and the instrument's log shows whether the driver
+// asked for the spectrum again. 100 ms either side of the driver's 500 ms
+// leave room for a slow scheduler.
+TEST(KorvSim, ReadsWithin500MsShareOneTransferInRealTime) {
     struct Case {
-        DWORD dwApartMs;
+        int nApartMs;
         size_t nTransfers;
     };
     const Case cases[] = {{400, 1}, {600, 2}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.dwApartMs);
+        SCOPED_TRACE(c.nApartMs);
         SimRig rig;
-        TickHook tick(0xFFFFFF00u);  // the tick count wraps between the reads
+        ASSERT_EQ(rig.Control("set-counts 5 40"), "ok\n");
         uint32_t dwData[8] = {};
-        rig.simulator->withModel([](sim::InstrumentModel& model) { model.setCount(5, 40); });
-        ASSERT_EQ(rig.driver->ReadData(1, 0, 0, 8, dwData), 1);
+        ASSERT_EQ(rig.ReadData(8, dwData), 1);
+        const long long nFirstMs = NowMs();
         EXPECT_EQ(dwData[5], 40u);
-        rig.simulator->withModel([](sim::InstrumentModel& model) { model.setCount(5, 41); });
-        tick.dwTick += c.dwApartMs;
+        ASSERT_EQ(rig.Control("set-counts 5 41"), "ok\n");
         rig.Mark();
-        ASSERT_EQ(rig.driver->ReadData(1, 0, 0, 8, dwData), 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(nFirstMs + c.nApartMs - NowMs()));
+        ASSERT_EQ(rig.ReadData(8, dwData), 1);
         EXPECT_EQ(rig.Sent(), c.nTransfers == 1 ? "" : "fb\r");
         EXPECT_EQ(dwData[5], c.nTransfers == 1 ? 40u : 41u);
     }
@@ -547,11 +629,11 @@ TEST(KorvSim, ElapsedTimesFollowTheInstrumentsClock) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         SimRig rig;
-        ASSERT_EQ(rig.simulator->control("set rate 0"), "ok\n");
-        ASSERT_EQ(rig.simulator->control("set live-percent " + std::to_string(c.nLivePercent)), "ok\n");
+        ASSERT_EQ(rig.Control("set rate 0"), "ok\n");
+        ASSERT_EQ(rig.Control("set live-percent " + std::to_string(c.nLivePercent)), "ok\n");
         ASSERT_TRUE(rig.Exec(c.pszPreset).bOk);
         ASSERT_TRUE(rig.Exec("START").bOk);
-        rig.simulator->advanceClock(c.nAdvanceMs);
+        rig.Advance(c.nAdvanceMs);
         rig.Mark();
         const Result r = rig.Exec("SHOW_STATUS");
         EXPECT_EQ(rig.Sent(), c.sSent);
@@ -559,53 +641,6 @@ TEST(KorvSim, ElapsedTimesFollowTheInstrumentsClock) {
         EXPECT_TRUE(rig.Acquiring());
     }
 }
-
-// ---- the simulator program ----------------------------------------------------------
-
-#ifdef LINKBAY_SIM_PATH
-std::string AfterPrefix(const std::string& s, const std::string& sPrefix) {
-    return StartsWith(s, sPrefix) ? s.substr(sPrefix.size()) : std::string();
-}
-
-// The same conversation with the simulator as a process of its own, steered
-// through its control port as a test under another runtime would steer it.
-TEST(KorvSim, TheSimulatorProgramServesTheDriverFromAnotherProcess) {
-    SavedEnvironment saved;
-    UseFreshEnvironment();
-    ChildProcess program(LINKBAY_SIM_PATH, {"korv", "--no-pacing", "--manual-clock"});
-    const std::string sDevice = AfterPrefix(program.readLine(), "device ");
-    const std::string sPort = AfterPrefix(program.readLine(), "control 127.0.0.1:");
-    ASSERT_FALSE(sDevice.empty());
-    ASSERT_FALSE(sPort.empty());
-    ControlClient control;
-    ASSERT_TRUE(control.connect(static_cast<uint16_t>(std::stoi(sPort))));
-    ASSERT_EQ(control.command("start"), "ok\n");
-    ASSERT_EQ(control.command("advance 3000"), "ok\n");
-    setenv("LINKBAY_COM1", sDevice.c_str(), 1);
-    {
-        KORVCI driver(kMcb);
-        driver.Attach(RS232CI::COMOpen(kPort));
-        ASSERT_TRUE(driver.IsUnitPresent(1));
-        int32_t nLen = 0, nMac = 0, nMic = 0;
-        char sz[64] = {};
-        EXPECT_TRUE(driver.ExecLine(1, "SET_ROI 100,50", sizeof sz, sz, &nLen, &nMac, &nMic));
-        EXPECT_EQ(nMac, 0);
-        std::vector<uint32_t> data(kKorvChannels);
-        ASSERT_EQ(driver.ReadData(1, 0, 0, kKorvChannels, data.data()), 1);
-        std::string sExpected = "ok";
-        for (int32_t i = 0; i < kKorvChannels; ++i) {
-            EXPECT_EQ((data[i] & kKorvRoiFlag) != 0, i >= 100 && i < 150) << "channel " << i;
-            sExpected += " " + std::to_string(data[i] & ~kKorvRoiFlag);
-        }
-        EXPECT_EQ(control.command("counts 0 4096"), sExpected + "\n");
-        EXPECT_EQ(control.command("sent"),
-                  "ok 33\\r12 0\\ra1\\ra2 01 0100 0149\\ra4 1 0\\rfb\\r\n");
-        EXPECT_EQ(control.command("roi 1"), "ok 1 100 149 0\n");
-    }
-    EXPECT_EQ(control.command("quit"), "ok\n");
-    EXPECT_EQ(program.wait(5000), 0);
-}
-#endif
 
 }  // namespace
 }  // namespace test
