@@ -354,10 +354,7 @@ TEST(PortBadInput, BadHandlesAndPointersFailWithAnError) {
     EXPECT_TRUE(badParameter(SetCommState(hPort, nullptr), ERROR_INVALID_PARAMETER));
     EXPECT_TRUE(badParameter(SetCommTimeouts(hPort, nullptr), ERROR_INVALID_PARAMETER));
     EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-    // Wine, like Win32 taking no name for an empty one, says ERROR_PATH_NOT_FOUND.
-    if (Applies(Holds::OnPosixLayerOnly)) {
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    }
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
     EXPECT_TRUE(CloseHandle(hPort));
 }
 

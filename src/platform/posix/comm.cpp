@@ -351,7 +351,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     if (lpFileName == nullptr || *lpFileName == '\0') {
-        SetLastError(lpFileName == nullptr ? ERROR_INVALID_PARAMETER : ERROR_PATH_NOT_FOUND);
+        SetLastError(ERROR_PATH_NOT_FOUND);  // Win32 takes no name as an empty one
         return INVALID_HANDLE_VALUE;
     }
     if ((dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0) {

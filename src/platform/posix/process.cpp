@@ -171,11 +171,9 @@ HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwPr
     return h;
 }
 
-BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
-                            HANDLE hTargetProcessHandle, LPHANDLE lpTargetHandle,
-                            DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwOptions) {
-    if (lpTargetHandle == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    *lpTargetHandle = nullptr;
+namespace {
+BOOL DuplicateInto(HANDLE hSourceProcessHandle, HANDLE hSourceHandle, HANDLE hTargetProcessHandle,
+                   LPHANDLE lpTargetHandle, DWORD dwOptions) {
     HandleEntry target;
     switch (ResolveProcess(hTargetProcessHandle, &target)) {
     case ProcessRef::Invalid: return FALSE;
@@ -193,3 +191,19 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
     if ((dwOptions & DUPLICATE_CLOSE_SOURCE) != 0) return Fail(ERROR_NOT_SUPPORTED);
     return DuplicateRemote(source, hSourceHandle, lpTargetHandle) ? TRUE : FALSE;
 }
+}  // namespace
+
+BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
+                            HANDLE hTargetProcessHandle, LPHANDLE lpTargetHandle,
+                            DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwOptions) {
+    // Without a place for it, Win32 still duplicates and keeps the handle
+    // unseen until the process ends; nothing could use it, so it is closed.
+    HANDLE hUnseen = nullptr;
+    const bool bKeep = lpTargetHandle != nullptr;
+    if (!bKeep) lpTargetHandle = &hUnseen;
+    *lpTargetHandle = nullptr;
+    const BOOL bDone = DuplicateInto(hSourceProcessHandle, hSourceHandle, hTargetProcessHandle, lpTargetHandle, dwOptions);
+    if (bDone && !bKeep) CloseHandle(hUnseen);
+    return bDone;
+}
+
