@@ -1,6 +1,6 @@
-// The serial channel against pty peers through the real platform layer. The
-// cases that read the debug output through the POSIX layer's capture hook,
-// or rely on its descriptor numbers, are in serial_channel_posix_test.cpp.
+// The serial channel against pty peers through the real platform layer, and
+// its debug messages as a debug viewer sees them. The case that relies on
+// the POSIX layer's descriptor numbers is in serial_channel_posix_test.cpp.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -11,6 +11,7 @@
 #include "serial/genci.h"
 #include "serial/serial_line.h"
 #include "support/child_process.h"
+#include "support/debug_sink.h"
 #include "support/pty_peer.h"
 #include "support/test_env.h"
 
@@ -153,6 +154,132 @@ TEST(GENCI, AnswersNoCommandAndTouchesNothingElse) {
     EXPECT_EQ(driver.ReadData(1, 0, 0, 3, dwData), 1);
     EXPECT_EQ(std::vector<uint32_t>(dwData, dwData + 3), std::vector<uint32_t>({7, 8, 9}));
     EXPECT_EQ(driver.WriteData(1, 0, 0, 3, 0, dwData), 1);
+}
+
+// ---- messages -------------------------------------------------------------------
+
+// What the library wrote to the debug output while f ran.
+template <typename F>
+std::string DebugTextOf(F f) {
+    static DebugSink& s_sink = DebugSink::Start(UseFreshEnvironment());
+    const size_t cchBefore = s_sink.text().size();
+    f();
+    return s_sink.text().substr(cchBefore);
+}
+
+std::string SystemText(DWORD dwError) {
+    char sz[128] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr,
+                   dwError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), sz, sizeof sz, nullptr);
+    return sz;
+}
+
+HANDLE OpenPlainFile(const std::string& sDir) {  // a handle that is no port
+    return CreateFileA((sDir + "/plain").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+}
+
+TEST(ComPort, InvalidHandlesFailWithoutMessage) {
+    UseFreshEnvironment();
+    // Not COM1: where its link leads nowhere, Wine falls back to /dev/ttyS0.
+    ASSERT_TRUE(BindPortToPath(3, "/dev/linkbay-none"));
+    const std::string sText = DebugTextOf([] {
+        char buffer[4];
+        for (HANDLE h : {INVALID_HANDLE_VALUE, RS232CI::COMOpen(3)}) {
+            EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+            EXPECT_FALSE(RS232CI::COMCheck(h) || RS232CI::COMWrite(h, "ab", 2) || RS232CI::COMRead(h, buffer, 2));
+            RS232CI::COMPurge(h);
+            RS232CI::COMClose(h);
+        }
+    });
+    EXPECT_EQ(sText, "");
+}
+
+TEST(ComPort, FailedTransfersWriteOneLevelZeroLine) {
+    const std::string sGone = SystemText(ERROR_DEVICE_NOT_CONNECTED) + "\r\n";
+    const struct {
+        bool bRead, bHangUp;
+        std::string sExpected;
+    } cases[] = {
+        {true, false, "RS232CI::COMRead(): Incomplete ReadFile(), wanted 10, got 4\r\n"},
+        {true, true, "RS232CI::COMRead(): ReadFile() failed, " + sGone},
+        {false, true, "RS232CI::COMWrite(): WriteFile() failed, " + sGone},
+    };
+    for (const auto& c : cases) {
+        // Wine reads a hung-up pty as a quiet line and writes into it unhindered.
+        if (c.bHangUp && !Applies(Holds::NotUnderWine)) continue;
+        UseFreshEnvironment();
+        Line line(2);
+        ASSERT_TRUE(line.peer.write("abcd"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        if (c.bHangUp) line.peer.hangUp();
+        const std::string sText = DebugTextOf([&] {
+            char buffer[10];
+            EXPECT_FALSE(c.bRead ? RS232CI::COMRead(line.hPort, buffer, 10) : RS232CI::COMWrite(line.hPort, buffer, 10));
+        });
+        EXPECT_EQ(sText, c.sExpected);
+        RS232CI::COMClose(line.hPort);
+    }
+}
+
+TEST(GENCI, AttachReportsTheFirstFailingStepOnly) {
+    const std::string sDir = UseFreshEnvironment();
+    Line line(1);
+    const HANDLE hFile = OpenPlainFile(sDir);
+    // Windows says ERROR_INVALID_FUNCTION to comm calls on a file; Wine words it otherwise.
+    const std::string sError = Applies(Holds::NotUnderWine) ? SystemText(ERROR_INVALID_FUNCTION) + "\r\n" : "";
+    const struct {
+        HANDLE hPort;
+        std::string sExpected;
+    } cases[] = {
+        {line.hPort, ""},
+        {hFile, "GENCI::Attach(): Error in SetupComm():\r\n    " + sError},
+    };
+    for (const auto& c : cases) {
+        std::string sText;
+        {
+            GENCI driver(98);
+            sText = DebugTextOf([&] { driver.Attach(c.hPort); });
+            EXPECT_EQ(driver.m_hPort, c.hPort);  // kept, and closed with the driver
+        }
+        if (sError.empty() && !c.sExpected.empty()) {
+            EXPECT_EQ(sText.compare(0, c.sExpected.size(), c.sExpected), 0) << sText;
+            EXPECT_EQ(sText.substr(sText.size() - 2), "\r\n");
+        } else {
+            EXPECT_EQ(sText, c.sExpected);
+        }
+    }
+}
+
+TEST(DebugOutput, PrintsUpToTheLevelCutsAt255AndErrorTextFitsItsBuffer) {
+    EXPECT_EQ(g_nDebugLevel, 0);
+    const std::string sLong(5000, 'm');
+    const struct {
+        int32_t nDebugLevel, nLevel;
+        size_t cchText;
+        std::string sExpected;
+    } cases[] = {
+        {0, 0, 2, "X: mm\r\n"},
+        {0, 1, 2, ""},
+        {1, 1, 2, "X: mm\r\n"},
+        {1, 2, 2, ""},
+        {0, 0, 250, "X: " + sLong.substr(0, 250) + "\r\n"},  // 255 characters: whole
+        {0, 0, 251, "X: " + sLong.substr(0, 251) + "\r"},
+        {0, 0, 5000, "X: " + sLong.substr(0, 252)},
+    };
+    for (const auto& c : cases) {
+        g_nDebugLevel = c.nDebugLevel;
+        const std::string sText =
+            DebugTextOf([&] { DebugPrint(c.nLevel, "X: %s\r\n", sLong.c_str() + sLong.size() - c.cchText); });
+        EXPECT_EQ(sText, c.sExpected) << c.cchText;
+    }
+    g_nDebugLevel = 0;
+    for (int32_t nSize : {128, 4, 0, -3}) {  // the text, too small, no buffer
+        char szBuffer[132] = "####";
+        SetLastError(ERROR_ACCESS_DENIED);
+        EXPECT_EQ(ErrorText(szBuffer, nSize), szBuffer);
+        EXPECT_EQ(szBuffer, nSize == 128 ? SystemText(ERROR_ACCESS_DENIED) : nSize == 4 ? "" : "####");
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
 }
 
 }  // namespace
