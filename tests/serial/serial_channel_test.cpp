@@ -158,15 +158,6 @@ TEST(GENCI, AnswersNoCommandAndTouchesNothingElse) {
 
 // ---- messages -------------------------------------------------------------------
 
-// What the library wrote to the debug output while f ran.
-template <typename F>
-std::string DebugTextOf(F f) {
-    static DebugSink& s_sink = DebugSink::Start(UseFreshEnvironment());
-    const size_t cchBefore = s_sink.text().size();
-    f();
-    return s_sink.text().substr(cchBefore);
-}
-
 std::string SystemText(DWORD dwError) {
     char sz[128] = {};
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr,

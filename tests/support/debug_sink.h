@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "test_env.h"
+
 namespace linkbay {
 namespace test {
 
@@ -20,6 +22,17 @@ private:
     explicit DebugSink(const std::string& sDir);
     std::string m_sPath;
 };
+
+// What the library wrote to the debug output while f ran. A sink not yet
+// started starts in the directory of the test's environment.
+template <typename F>
+std::string DebugTextOf(F f) {
+    const std::string sDir = ProfileDirectory();
+    DebugSink& sink = DebugSink::Start(sDir.empty() ? "." : sDir);
+    const size_t cchBefore = sink.text().size();
+    f();
+    return sink.text().substr(cchBefore);
+}
 
 }  // namespace test
 }  // namespace linkbay
