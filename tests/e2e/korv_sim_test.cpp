@@ -585,7 +585,9 @@ TEST(KorvSim, ReadsWithin500MsShareOneTransferInRealTime) {
         int nApartMs;
         size_t nTransfers;
     };
-    const Case cases[] = {{400, 1}, {600, 2}};
+    // Wide of the 500 ms on both sides: a busy machine may oversleep. The
+    // exact edges are tested on a faked tick count (korv_sim_posix_test.cpp).
+    const Case cases[] = {{250, 1}, {750, 2}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nApartMs);
         SimRig rig;

@@ -32,8 +32,12 @@ std::shared_ptr<void> LaunchSimulator(const std::string& sProgram, const std::ve
 
 std::string PortLinkForSimulator(int nPort, std::unique_ptr<ScopedVariable>* ppBinding) {
     ppBinding->reset();
+    // Wine's default prefix when none is named.
     const char* pszPrefix = getenv("WINEPREFIX");
-    return std::string(pszPrefix != nullptr ? pszPrefix : "") + "/dosdevices/com" + std::to_string(nPort);
+    const char* pszHome = getenv("HOME");
+    const std::string sPrefix = pszPrefix != nullptr && *pszPrefix != '\0' ? pszPrefix
+                                : std::string(pszHome != nullptr ? pszHome : "") + "/.wine";
+    return sPrefix + "/dosdevices/com" + std::to_string(nPort);
 }
 
 std::string NativePath(const std::string& sPath) {
