@@ -64,6 +64,25 @@ int RunInfo(AddinLibrary& library) {
 }
 
 // Keeps the add-in open for tests and demonstrations that need another process.
+// "MCB DET FIRST COUNT": the result of ReadSpectrum and the channel words.
+void PrintChannels(AddinBase& addin, const char* pszArguments) {
+    constexpr int kMaxChannels = 64;
+    int nMcb = 0, nDet = 0, nFirst = 0, nCount = 0;
+    char chExtra = 0;
+    if (sscanf(pszArguments, "%d %d %d %d %c", &nMcb, &nDet, &nFirst, &nCount, &chExtra) != 4 || nCount < 0 ||
+        nCount > kMaxChannels) {
+        printf("ERROR read wants MCB DET FIRST COUNT, COUNT up to %d\n", kMaxChannels);
+        fflush(stdout);
+        return;
+    }
+    uint32_t dwWords[kMaxChannels] = {};
+    const int32_t nResult = addin.ReadSpectrum(nMcb, nDet, nullptr, nullptr, 0, nFirst, nCount, 0, dwWords);
+    printf("OK result=%d", nResult);
+    for (int i = 0; i < nCount; ++i) printf(" %u", dwWords[i]);
+    printf("\n");
+    fflush(stdout);
+}
+
 int RunHold(AddinLibrary& library, bool bOpenAtStart) {
     AddinBase& addin = *library.addin();
     int nOpen = 0;
@@ -81,8 +100,11 @@ int RunHold(AddinLibrary& library, bool bOpenAtStart) {
         } else if (sLine == "close" && nOpen > 0) {
             addin.Close();
             --nOpen;
+        } else if (sLine.compare(0, 5, "read ") == 0) {
+            PrintChannels(addin, sLine.c_str() + 5);
+            continue;
         } else if (sLine != "processes") {
-            printf("ERROR unknown command '%s' (processes, open, close, quit)\n", sLine.c_str());
+            printf("ERROR unknown command '%s' (processes, open, close, read, quit)\n", sLine.c_str());
             fflush(stdout);
             continue;
         }

@@ -4,15 +4,18 @@
 // Portable: the Wine lane runs it with the simulator as a native program.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/loaded_addin.h"
 #include "linkbay/addin.h"
+#include "support/child_process.h"
 #include "support/sim_program.h"
 #include "support/test_env.h"
 
@@ -201,6 +204,41 @@ TEST_F(DetectorOps, ReadSpectrumReturnsTheInstrumentsCountsAndTheMasks) {
         EXPECT_EQ(dwWord & 0x7FFFFFFFu, dwExpected);
     }
     EXPECT_EQ(dwData[3] & 0x7FFFFFFFu, 3007u);
+}
+
+// The spectrum read by one process serves another for 500 ms, through the
+// data the processes share; later reads ask the instrument again.
+TEST_F(DetectorOps, ASpectrumReadServesOtherProcessesFor500Ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // past this process's interrogation
+    ChildProcess other(LINKBAY_HOST_PATH, {"hold"});
+    ASSERT_EQ(other.readLine(20000), "READY processes=2");
+    ASSERT_EQ(m_sim->control("set-counts 0 11 12 13"), "ok\n");
+    uint32_t dwData[3] = {};
+    mark();
+    ASSERT_EQ(addin().ReadSpectrum(kMcb, 1, nullptr, nullptr, 0, 0, 3, 0, dwData), 1);
+    const auto readTime = std::chrono::steady_clock::now();
+    const std::string kTransfer = "fb\\r";  // then the ROI table, when not known yet
+    EXPECT_EQ(heard().compare(0, kTransfer.size(), kTransfer), 0);
+    ASSERT_EQ(m_sim->control("set-counts 0 21 22 23"), "ok\n");
+    struct Step {
+        int nAfterMs;  // wide of the 500 ms on both sides: a busy machine may oversleep
+        const char* pszAnswer;
+        bool bTransfer;
+    };
+    const Step kSteps[] = {{200, "OK result=1 11 12 13", false}, {800, "OK result=1 21 22 23", true}};
+    for (const Step& step : kSteps) {
+        SCOPED_TRACE(step.nAfterMs);
+        std::this_thread::sleep_until(readTime + std::chrono::milliseconds(step.nAfterMs));
+        ASSERT_TRUE(other.writeLine("read 97 1 0 3"));
+        EXPECT_EQ(other.readLine(), step.pszAnswer);
+        const std::string sHeard = heard();
+        EXPECT_EQ(sHeard.compare(0, kTransfer.size(), kTransfer) == 0, step.bTransfer) << sHeard;
+        if (!step.bTransfer) {
+            EXPECT_EQ(sHeard, "");
+        }
+    }
+    other.closeInput();
+    EXPECT_EQ(other.wait(20000), 0);
 }
 
 TEST_F(DetectorOps, FeaturesBeyondTheSixteenWordsAreZero) {
