@@ -33,6 +33,7 @@ const char kUsage[] =
     "                    when it appears (for starters that cannot read the output)\n"
     "  --exit-on-disconnect\n"
     "                    end when the first control connection closes\n"
+    "  --quiet           print nothing at start-up (with --ready-file)\n"
     "  --help            this text and the control commands\n";
 
 struct Arguments {
@@ -41,6 +42,7 @@ struct Arguments {
     uint16_t controlPort = 0;
     std::string readyFile;
     bool exitOnDisconnect = false;
+    bool quiet = false;
     bool help = false;
 };
 
@@ -66,6 +68,8 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
             arguments.options.manualClock = true;
         } else if (option == "--exit-on-disconnect") {
             arguments.exitOnDisconnect = true;
+        } else if (option == "--quiet") {
+            arguments.quiet = true;
         } else if (option == "--baud" || option == "--link" || option == "--control" || option == "--time-scale" ||
                    option == "--ready-file") {
             if (!hasValue) return Fail(option + " needs a value; see --help");
@@ -159,7 +163,7 @@ int main(int argc, char** argv) {
     std::string startText = "device " + simulator.devicePath() + "\n";
     if (!arguments.options.linkPath.empty()) startText += "link " + arguments.options.linkPath + "\n";
     startText += "control 127.0.0.1:" + std::to_string(server.port()) + "\n";
-    std::fputs(startText.c_str(), stdout);
+    if (!arguments.quiet) std::fputs(startText.c_str(), stdout);
     std::fflush(stdout);
     if (!arguments.readyFile.empty() && !WriteReadyFile(arguments.readyFile, startText)) {
         Fail("cannot write the ready file '" + arguments.readyFile + "': " + std::strerror(errno));

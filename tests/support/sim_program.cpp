@@ -44,7 +44,7 @@ SimulatorProgram::SimulatorProgram(int nPort, const std::vector<std::string>& op
     const std::string sReady = TestDirectory() + "/sim-com" + std::to_string(nPort) + ".ready";
     std::remove(sReady.c_str());
     std::vector<std::string> args{sFamily, "--link", PortLinkForSimulator(nPort, &m_port),
-                                  "--ready-file", NativePath(sReady), "--exit-on-disconnect"};
+                                  "--ready-file", NativePath(sReady), "--exit-on-disconnect", "--quiet"};
     args.insert(args.end(), options.begin(), options.end());
     const std::string sProgram = SimulatorProgramPath();
     if (sProgram.empty()) {
