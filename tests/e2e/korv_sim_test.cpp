@@ -578,8 +578,7 @@ TEST(KorvSim, ReadDataEqualsTheInstrumentsCountsInEveryWidth) {
 
 // With the real tick count: the second read starts the time given after the
 // first one returned, and the instrument's log shows whether the driver
-// asked for the spectrum again. 100 ms either side of the driver's 500 ms
-// leave room for a slow scheduler.
+// asked for the spectrum again.
 TEST(KorvSim, ReadsWithin500MsShareOneTransferInRealTime) {
     struct Case {
         int nApartMs;
