@@ -353,5 +353,25 @@ inline void ExpectWordTables(const CommandSet& set, const FamilyText& family) {
     ExpectWordTable(set.pModifiers, set.nModifiers, family.modifiers);
 }
 
+// Every part of a command set against its family's text: row counts, range
+// rows, the three word tables, the SET/SHOW split and each command's row.
+inline void ExpectMatchesText(const CommandSet& set, const FamilyText& family) {
+    {
+        SCOPED_TRACE("row counts");
+        ExpectCounts(set, family.counts);
+    }
+    {
+        SCOPED_TRACE("range rows");
+        ExpectRanges(set, family.ranges);
+    }
+    ExpectWordTables(set, family);
+    {
+        SCOPED_TRACE("verb groups");
+        ExpectVerbGroups(set, family);
+    }
+    SCOPED_TRACE("command rows");
+    ExpectCommandTables(set, family);
+}
+
 }  // namespace table_check
 }  // namespace linkbay

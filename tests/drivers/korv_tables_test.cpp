@@ -74,24 +74,8 @@ const table_check::FamilyText kKorvText = {
     {12, 33, 18, 16, 24, 42, 20},
 };
 
-TEST(KorvCommandSet, RowCounts) {
-    table_check::ExpectCounts(kKorvCommandSet, kKorvText.counts);
-}
-
-TEST(KorvCommandSet, RangeRows) {
-    table_check::ExpectRanges(kKorvCommandSet, kKorvText.ranges);
-}
-
-TEST(KorvCommandSet, KeywordsAndAbbreviations) {
-    table_check::ExpectWordTables(kKorvCommandSet, kKorvText);
-}
-
-TEST(KorvCommandSet, SetAndShowTables) {
-    table_check::ExpectVerbGroups(kKorvCommandSet, kKorvText);
-}
-
-TEST(KorvCommandSet, CommandRowsAndLimits) {
-    table_check::ExpectCommandTables(kKorvCommandSet, kKorvText);
+TEST(KorvCommandSet, MatchesTheTextRowForRow) {
+    table_check::ExpectMatchesText(kKorvCommandSet, kKorvText);
 }
 
 }  // namespace

@@ -89,24 +89,8 @@ const table_check::FamilyText kZephText = {
     {12, 41, 29, 21, 37, 56, 27},
 };
 
-TEST(ZephCommandSet, RowCounts) {
-    table_check::ExpectCounts(kZephCommandSet, kZephText.counts);
-}
-
-TEST(ZephCommandSet, RangeRows) {
-    table_check::ExpectRanges(kZephCommandSet, kZephText.ranges);
-}
-
-TEST(ZephCommandSet, KeywordsAndAbbreviations) {
-    table_check::ExpectWordTables(kZephCommandSet, kZephText);
-}
-
-TEST(ZephCommandSet, SetAndShowTables) {
-    table_check::ExpectVerbGroups(kZephCommandSet, kZephText);
-}
-
-TEST(ZephCommandSet, CommandRowsAndLimits) {
-    table_check::ExpectCommandTables(kZephCommandSet, kZephText);
+TEST(ZephCommandSet, MatchesTheTextRowForRow) {
+    table_check::ExpectMatchesText(kZephCommandSet, kZephText);
 }
 
 }  // namespace
