@@ -1,5 +1,7 @@
-// Spectra: the transfer in every width carries the model's counts, and
-// acquisition accumulates repeatably and stops at its presets.
+// Spectra: the transfer's width and channel count, and acquisition that
+// accumulates repeatably and stops at its presets. That every width carries
+// the model's counts channel for channel is shown through the driver
+// (KorvSim.ReadDataEqualsTheInstrumentsCountsInEveryWidth).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -42,39 +44,6 @@ Transfer ReadTransfer(DriverPort& port) {
     Transfer transfer;
     EXPECT_TRUE(ParseTransfer(port.exchange("fb\r", 64 + 65535 * 4), transfer));
     return transfer;
-}
-
-uint32_t Pattern(uint32_t channel, uint64_t modulus) {
-    return static_cast<uint32_t>((uint64_t(channel) * 2654435761u + 12345) % modulus);
-}
-
-TEST(KorvTransfer, EachWidthCarriesTheModelsCountsChannelForChannel) {
-    struct Case {
-        const char* width;
-        uint64_t modulus;
-        const char* formatWord;
-    };
-    const Case cases[] = {{"1", 256, "0100"}, {"2", 65536, "0200"}, {"4", 0x80000000ULL, "0400"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.width);
-        auto simulator = StartKorv(Unpaced());
-        DriverPort port;
-        ASSERT_TRUE(port.open(simulator->devicePath(), CBR_115200));
-        simulator->withModel([&](sim::InstrumentModel& model) {
-            for (uint32_t channel = 0; channel < 4096; ++channel) model.setCount(channel, Pattern(channel, c.modulus));
-        });
-        ASSERT_EQ(simulator->control(std::string("width ") + c.width), "ok\n");
-        const Transfer transfer = ReadTransfer(port);
-        EXPECT_EQ(transfer.header, "fb SPECTRUM\r\n");
-        EXPECT_EQ(transfer.countLine, "CHANNELS 4096\r\n");
-        EXPECT_EQ(transfer.formatWord, c.formatWord);
-        ASSERT_EQ(transfer.counts.size(), 4096u);
-        simulator->withModel([&](sim::InstrumentModel& model) {
-            for (uint32_t channel = 0; channel < 4096; ++channel) {
-                ASSERT_EQ(transfer.counts[channel], model.count(channel)) << "channel " << channel;
-            }
-        });
-    }
 }
 
 TEST(KorvTransfer, WidthFollowsTheLargestCountOrSaturatesWhenFixed) {
