@@ -91,6 +91,16 @@ if ! (cd "$win64_dir/bin" && "$wine_bin" linkbay.exe info) >"$lane_dir/host.log"
 fi
 echo "PASS linkbay.exe info (loads linkbay.dll)"
 
+# What a failing test printed, from its RUN line to its FAILED line (at
+# most 60 lines each), or the log's end when the program died in a test.
+failing_output() {
+  awk '/^\[ RUN      \]/ { n = 0; delete kept }
+       { if (n < 60) kept[n++] = $0 }
+       /^\[       OK \]|^\[  SKIPPED \]/ { n = 0; delete kept }
+       /^\[  FAILED  \] .*\(/ { for (i = 0; i < n; ++i) print kept[i]; n = 0; delete kept }
+       END { for (i = 0; i < n; ++i) print kept[i] }' "$1"
+}
+
 programs=0 failed=0 tests=0 skipped=0
 while read -r program; do
   [[ -z "$program" ]] && continue
@@ -106,7 +116,7 @@ while read -r program; do
   skip=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:.*/\1/p' "$log" | tail -1)
   tests=$((tests + ${ran:-0})) skipped=$((skipped + ${skip:-0}))
   echo "$status $program (${ran:-?} tests, ${skip:-0} skipped, $((SECONDS - start)) s)"
-  [[ $status == FAIL ]] && grep -E '^\[  FAILED  \]|Failure$|^[^[].*Which is' "$log" | head -40 >&2
+  [[ $status == FAIL ]] && failing_output "$log" >&2
 done <"$win64_dir/windows-test-programs.txt"
 
 echo "Wine lane: $((programs - failed)) of $programs test programs passed ($tests tests, $skipped skipped)"

@@ -67,7 +67,12 @@ TEST_F(OpenClose, ManyProcessesOpeningAndClosingAtOnceKeepTheCount) {
         SCOPED_TRACE(nRound);
         std::vector<std::unique_ptr<ChildProcess>> hosts;
         for (int i = 0; i < kHosts; ++i) hosts.push_back(StartHost());
-        for (auto& host : hosts) ASSERT_EQ(host->readLine().rfind("READY processes=", 0), 0u);
+        for (auto& host : hosts) {
+            ASSERT_TRUE(host->started());
+            const std::string sLine = host->readLine();
+            ASSERT_EQ(sLine.rfind("READY processes=", 0), 0u)
+                << "host " << host->pid() << " said '" << sLine << "', exit code " << host->wait(2000);
+        }
         // Two processes taking the first-process path would both set the count to 1.
         EXPECT_EQ(Processes(), kHosts);
         for (auto& host : hosts) host->closeInput();
