@@ -2,9 +2,10 @@
 // acknowledges every command it has no script for: the bytes on the wire,
 // the records answered and the error pairs, for what the simulated
 // instrument cannot say (malformed transfers, silence before an answer,
-// any configured rate) and the command table row by row. Probes, refusals,
-// garbage, every width and the unset clock are tested against the
-// simulator (tests/e2e/korv_sim_test.cpp).
+// any configured rate) and for command lines the driver settles with
+// replies of its choosing (argument checks, small buffers, odd values).
+// Probes, refusals, garbage, every width, the unset clock and the command
+// sequences are tested against the simulator (tests/e2e/korv_sim_test.cpp).
 
 #include <gtest/gtest.h>
 
@@ -357,50 +358,27 @@ std::map<std::string, std::string> Merge(std::map<std::string, std::string> a,
     return a;
 }
 
-std::string Battery(const char* pszVolts) { return std::string("BATT 0 ") + pszVolts + " 0.0000\n"; }
-
 std::string Configuration() { return Record(FormatJ, ("0409600001" "04096" + std::string(75, '0')).c_str()); }
 
 TEST(KorvCommands, EachLineSendsItsDeviceCommandsAndAnswersItsRecord) {
     const std::map<std::string, std::string> kClock{{"5f", Reply("5f", "12 25 26 10 30 45")}};
-    const std::map<std::string, std::string> kNoPreset{
-        {"40", Reply("40", "0")}, {"31", Reply("31", "65535")}, {"32", Reply("32", "1")},
-        {"66", Reply("66", "5")}, {"68", Reply("68", "100")}};
     const std::map<std::string, std::string> kTenSecondsTrue{
         {"40", Reply("40", "1")}, {"31", Reply("31", "10")}, {"32", Reply("32", "0")},
         {"66", Reply("66", "9")}, {"68", Reply("68", "50")}};
     const Texts kReadPresets{"40", "31", "32"};
     const CommandCase cases[] = {
-        {"live preset at the seconds limit", {}, {"SET_LIVE_PRESET 3276750"}, {"10 0", "02 0", "01 65535"}, "", 0, 0, true, 256},
-        {"live preset in minutes", {}, {"SET_LIVE_PRESET 3276751"}, {"10 0", "02 1", "01 1092"}, "", 0, 0, true, 256},
-        {"no true preset", {}, {"SET_TRUE_PRESET 0", "SHOW_TRUE_PRESET"}, {"10 1", "02 1", "01 65535"}, Record(FormatG, 0), 0, 0, true, 256},
         {"live preset reported", {}, {"SET_LIVE_PRESET 500", "SHOW_LIVE_PRESET"}, {"10 0", "02 0", "01 10"}, Record(FormatG, 500), 0, 0, true, 256},
         {"other mode's preset", kTenSecondsTrue, {"SHOW_LIVE_PRESET"}, kReadPresets, Record(FormatG, 0), 0, 0, true, 256},
-        {"minutes preset", {{"40", Reply("40", "1")}, {"31", Reply("31", "2")}, {"32", Reply("32", "1")}}, {"SHOW_TRUE_PRESET"}, kReadPresets, Record(FormatG, 6000), 0, 0, true, 256},
-        {"start with the preset reached", {{"66", Reply("66", "0")}, {"68", Reply("68", "100")}}, {"SET_LIVE_PRESET 24", "START"},
-         {"10 0", "02 0", "01 0", "02 0", "66", "68"}, "", 0, 2, true, 256},
-        {"start without preset", kNoPreset, {"START"}, Join(kReadPresets, {"02 1", "66", "02 0", "66", "02 1", "68", "92 0"}), "", 0, 0, true, 256},
         {"start before the true preset", kTenSecondsTrue, {"START 5"}, Join(kReadPresets, {"02 0", "66", "68", "92 0"}), "", 0, 0, true, 256},
-        {"stop", {}, {"STOP"}, {"93"}, "", 0, 0, true, 256},
-        {"clear", {}, {"CLEAR"}, {"a0"}, "", 0, 0, true, 256},
-        {"clear all", {}, {"CLEAR_ALL"}, Join(Join({"a0"}, RoiQueries()), {"02 1", "01 65535"}), "", 0, 0, true, 256},
         {"roi without length", {}, {"SET_ROI 100,0"}, {}, "", 131, 129, true, 256},
         {"roi beyond the gain", {}, {"SET_GAIN_CONV 1024", "SET_ROI 1024,1"}, {"03 1024"}, "", 131, 128, true, 256},
-        {"roi at the last channel", {}, {"SET_ROI 4095,1"}, {"a1", "a2 01 4095 4095", "a4 1 0"}, "", 0, 0, true, 256},
-        {"roi cleared in the window", {}, {"SET_ROI 10,20", "SET_WINDOW 15,100", "CLEAR_ROI", "SHOW_ROI"},
-         {"a1", "a2 01 0010 0029", "a4 1 0", "a1", "a2 01 0010 0014", "a4 1 0"}, Record(FormatD, 10, 5), 0, 0, true, 256},
         {"window too long", {}, {"SET_WINDOW 4000,97"}, {}, "", 131, 129, true, 256},
         {"window at the end", {}, {"SET_WINDOW 4000,96", "SHOW_WINDOW"}, {}, Record(FormatD, 4000, 96), 0, 0, true, 256},
         {"window with one argument", {}, {"SET_WINDOW 5"}, {}, "", 131, 132, true, 256},
         {"window reset", {}, {"SET_WINDOW 4000,96", "SET_WINDOW", "SHOW_WINDOW"}, {}, Record(FormatD, 0, 4096), 0, 0, true, 256},
-        {"conversion gain", {}, {"SET_GAIN_CONV 1024", "SHOW_WINDOW"}, {"03 1024"}, Record(FormatD, 0, 1024), 0, 0, true, 256},
-        {"negative high voltage on", {{"64", Reply("64", "-1200")}, {"4f", Reply("4f", "1")}}, {"SHOW_HV"}, {"64", "4f"}, Record(FormatD, 1200, 7), 0, 0, true, 256},
         {"positive target off", {{"35", Reply("35", "800")}, {"4f", Reply("4f", "0")}}, {"SHOW_HV_TARGET"}, {"35", "4f"}, Record(FormatD, 800, 2), 0, 0, true, 256},
         {"high voltage magnitude", {}, {"SET_HV -1500"}, {"05 1500"}, "", 0, 0, true, 256},
-        {"polarity flipped", {{"35", Reply("35", "1500")}}, {"SET_HV_NEG"}, {"35", "05 -1500"}, "", 0, 0, true, 256},
         {"polarity kept", {{"35", Reply("35", "1500")}}, {"SET_HV_POS"}, {"35"}, "", 0, 0, true, 256},
-        {"version", {{"71", Reply("71", "1.05")}}, {"SHOW_VERSION"}, {"71"}, Record(FormatF, "KORV-150"), 0, 0, true, 256},
-        {"battery", {{"63", Reply("63", "12.5")}}, {"SHOW_STATUS_BATTERY"}, {"63"}, Battery("12.500000000000000"), 0, 0, true, 256},
         {"battery into a small buffer", {{"63", Reply("63", "12.5")}}, {"SHOW_STATUS_BATTERY"}, {"63"}, "", 131, 134, true, 39},
         {"date", kClock, {"SHOW_DATE"}, {"5f"}, Record(FormatN, 25, 12, 26), 0, 0, true, 256},
         {"time", kClock, {"SHOW_TIME"}, {"5f"}, Record(FormatN, 10, 30, 45), 0, 0, true, 256},
