@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #include "addin/addin_state.h"
 #include "addin/mutex_access.h"
+#include "cmdlang/numbers.h"
 #include "linkbay/addin.h"
 #include "serial/debug_output.h"
 #include "serial/detector_profile.h"
@@ -39,7 +41,7 @@ void ThreeNumbers(const char* pszRecord, int (&nValues)[3]) {
     for (int i = 0; i < 3; ++i) {
         char szField[4] = {};
         for (int k = 0; k < 3 && pszRecord[2 + 3 * i + k] != '\0'; ++k) szField[k] = pszRecord[2 + 3 * i + k];
-        nValues[i] = atoi(szField);
+        nValues[i] = linkbay::ToSigned32(szField);
     }
 }
 
@@ -104,6 +106,7 @@ int32_t AddinBase::GetDataApp(int32_t nMcb, int32_t nDet, const char* pszKey, co
     int32_t nMic = 0;
     const bool bAnswered = nLine < kShowLineSize &&
                            Dialog(nMcb, nDet, szLine, sizeof szResponse, szResponse, nullptr, &nMac, &nMic);
+    szResponse[sizeof szResponse - 1] = '\0';  // an answer that fills the buffer ends there, not beyond
     if (!bAnswered || nMac != 0 || !IsRecord(szResponse, "$F")) return CopyValue(pszBuffer, nSize, pszDefault);
     int32_t nLength = CopyValue(pszBuffer, nSize, szResponse + 2);
     while (nLength > 0 && (pszBuffer[nLength - 1] == '\r' || pszBuffer[nLength - 1] == '\n'))
@@ -187,6 +190,8 @@ int32_t AddinBase::LocalGetStartTime(int32_t nMcb, int32_t nDet, int32_t* ptNow)
             Dialog(nMcb, nDet, "SHOW_DATE_STAR", sizeof szStartDate, szStartDate, nullptr, nullptr, nullptr) &&
             Dialog(nMcb, nDet, "SHOW_TIME", sizeof szTime, szTime, nullptr, nullptr, nullptr) &&
             Dialog(nMcb, nDet, "SHOW_TIME_STAR", sizeof szStartTime, szStartTime, nullptr, nullptr, nullptr);
+        for (char* pszAnswer : {szDate, szStartDate, szTime, szStartTime})
+            pszAnswer[kDateResponseSize - 1] = '\0';  // answers that fill their buffers end there, not beyond
         if (bAnswered) {
             linkbay::DebugPrint(1, "LocalGetStartTime(): Date: \"%s\", Time:\"%s\"\r\n", szDate, szTime);
             if (ptNow != nullptr) {
@@ -240,7 +245,7 @@ bool AddinBase::GetDetectorId(int32_t nMcb, int32_t nDet, uint32_t* pdwId, uint8
     }
     char szValue[32];
     if (GetDataApp(nMcb, nDet, "@ID", "", szValue, sizeof szValue) > 0) {
-        linkbay::Store(pdwId, static_cast<uint32_t>(strtoul(szValue, nullptr, 10)));
+        linkbay::Store(pdwId, linkbay::ToUnsigned32(szValue));
         linkbay::Store<uint8_t>(pbIsDefault, 0);
         return true;
     }

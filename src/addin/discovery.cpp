@@ -9,6 +9,7 @@
 #include "addin/guess.h"
 #include "addin/linkbay.h"
 #include "addin/mutex_access.h"
+#include "cmdlang/numbers.h"
 #include "serial/detector_profile.h"
 #include "serial/rs232ci.h"
 
@@ -65,26 +66,26 @@ bool HasOwner(const McbEntry& entry) {
 }
 
 // Runs one identification line; true when it was served and its answer has
-// a length in [nMinLength, nMaxLength].
+// a length in [nMinLength, nMaxLength]. The answer is then text of exactly
+// that length, whatever else the driver left in the buffer.
 bool Ask(RS232CI& driver, int32_t nDet, const char* pszLine, char* pszResponse, int32_t nSize,
          int32_t nMinLength, int32_t nMaxLength) {
     int32_t nLength = 0;
     int32_t nMac = 0;
     int32_t nMic = 0;
-    pszResponse[0] = '\0';
+    memset(pszResponse, 0, static_cast<size_t>(nSize));
     if (!driver.ExecLine(nDet, pszLine, nSize, pszResponse, &nLength, &nMac, &nMic)) return false;
-    return nLength >= nMinLength && nLength <= nMaxLength && nLength < nSize;
+    if (nLength < nMinLength || nLength > nMaxLength || nLength >= nSize) return false;
+    pszResponse[nLength] = '\0';
+    return true;
 }
 
-// Reads unsigned decimal numbers that follow the first blank or tab.
+// Reads unsigned decimal numbers that follow the first blank or tab, each
+// from where the previous one ended.
 bool ReadNumbersAfterBlank(const char* pszResponse, uint32_t* pdwValues, int nCount) {
     const char* p = strpbrk(pszResponse, " \t");
     if (p == nullptr) return false;
-    for (int i = 0; i < nCount; ++i) {
-        char* pEnd = nullptr;
-        pdwValues[i] = static_cast<uint32_t>(strtoul(p, &pEnd, 10));
-        p = pEnd;
-    }
+    for (int i = 0; i < nCount; ++i) pdwValues[i] = ToUnsigned32(p, &p);
     return true;
 }
 
@@ -93,10 +94,8 @@ uint32_t FiveDigits(const char* pszResponse, int nFrom) {
     char szField[6];
     memcpy(szField, pszResponse + nFrom - 1, 5);
     szField[5] = '\0';
-    return static_cast<uint32_t>(strtoul(szField, nullptr, 10));
+    return ToUnsigned32(szField);
 }
-
-uint32_t LeadingUnsigned(const char* psz) { return static_cast<uint32_t>(strtoul(psz, nullptr, 10)); }
 
 }  // namespace
 
@@ -309,10 +308,10 @@ void AddinBase::RefreshDetectorInfo() {
         for (int32_t d = 1; d <= entry.nInputs && d <= LINKBAY_MAX_DETECTORS; ++d) {
             char szValue[128];
             if (GetDataApp(nMcb, d, "@LOCK", "", szValue, sizeof szValue) != 0)
-                entry.dwLockId[d - 1] = linkbay::LeadingUnsigned(szValue);
+                entry.dwLockId[d - 1] = linkbay::ToUnsigned32(szValue);
             entry.tStart[d - 1] = 0;
             if (GetDataApp(nMcb, d, "@START", "", szValue, sizeof szValue) != 0)
-                entry.tStart[d - 1] = static_cast<int32_t>(strtol(szValue, nullptr, 10));
+                entry.tStart[d - 1] = linkbay::ToSigned32(szValue);
             entry.dwSharedWord[d - 1] = 0;
         }
     }

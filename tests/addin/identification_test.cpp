@@ -34,6 +34,7 @@ struct Reply {
     std::string sResponse;
     int32_t nMac;
     int32_t nMic;
+    bool bUnterminated = false;  // the last character repeats to the buffer's end, no NUL
 };
 // The first matching reply wins: exceptions go before the common answers.
 using Script = std::vector<Reply>;
@@ -72,7 +73,11 @@ public:
             }
         }
         const std::string sText = reply.sResponse.substr(0, nRespSize > 0 ? nRespSize - 1 : 0);
-        if (pszResp != nullptr && nRespSize > 0) memcpy(pszResp, sText.c_str(), sText.size() + 1);
+        if (pszResp != nullptr && nRespSize > 0) {
+            memcpy(pszResp, sText.c_str(), sText.size() + 1);
+            if (reply.bUnterminated && !sText.empty())
+                memset(pszResp + sText.size(), sText.back(), static_cast<size_t>(nRespSize) - sText.size());
+        }
         Store(pnRespLen, static_cast<int32_t>(sText.size()));
         Store(pnMac, reply.nMac);
         Store(pnMic, reply.nMic);
@@ -146,6 +151,9 @@ Reply Answer(const std::string& sLine, const std::string& sResponse, int32_t nDe
 }
 Reply Refusal(const std::string& sLine, int32_t nMac, int32_t nMic, int32_t nDet = 0) {
     return Reply{nDet, sLine, true, "", nMac, nMic};
+}
+Reply Unterminated(const std::string& sLine, const std::string& sResponse) {
+    return Reply{0, sLine, true, sResponse, 0, 0, true};
 }
 
 // "$J", five digits of channels, five of detectors, zeros, a line feed: nLength characters.
@@ -251,6 +259,8 @@ const IdentificationCase kIdentificationCases[] = {
      kAskedUpToFeatures},
     {"FeaturesWithoutBlank", Then(Answer("SHOW_FEAT", "FEATURES:00000000001:00000000002\n")), kVersion, 4096,
      kGuessed4096, kAskedUpToFeatures},
+    {"MasksEndWhereTheLengthSays", Then(Unterminated("SHOW_CONF_MASK", "CONF_MASK 00000000005 00000000006")),
+     kVersion, 4096, {{4096, {1, 2, 3, 4}, {5, 6}, 1}}, kAskedAll},
     {"MasksAfterATab", Then(Answer("SHOW_CONF_MASK", "COxyzMAS\t17 8")), kVersion, 4096,
      {{4096, {1, 2, 3, 4}, {17, 8}, 1}}, kAskedAll},
     {"Masks12Characters", Then(Answer("SHOW_CONF_MASK", "CONF_MASK 56")), kVersion, 4096, kMasksGuessed4096,
@@ -386,6 +396,7 @@ struct DataAppCase {
 
 const std::string kKey31 = Repeat('k', 31);
 const std::string kKey32 = Repeat('k', 32);
+const std::string kUnterminatedValue = "hello" + Repeat('o', 123);  // what fits the 131-byte answer
 const std::string kSetLine175 = "SET_DATA_APP \"K\",\"" + Repeat('v', 156) + "\"";
 const DataAppCase kDataAppCases[] = {
     {"ValueLosesItsLineEnd", false, "@DESC", "none", 32, {Answer("SHOW_DATA_APP \"@DESC\"", "$Fhello\r\n")}, 5,
@@ -400,6 +411,9 @@ const DataAppCase kDataAppCases[] = {
      4, "none", {"1 SHOW_DATA_APP \"@DESC\""}},
     {"DefaultCutToTheBuffer", false, "@DESC", "defaultvalue", 4, {Refusal("SHOW_DATA_APP \"@DESC\"", -1, 0)}, 3,
      "def", {"1 SHOW_DATA_APP \"@DESC\""}},
+    {"ValueNotTerminated", false, "@DESC", "none", 160,
+     {Unterminated("SHOW_DATA_APP \"@DESC\"", "$Fhello")}, 128, kUnterminatedValue.c_str(),
+     {"1 SHOW_DATA_APP \"@DESC\""}},
     {"Key31CharactersFillsTheLine", false, kKey31, "none", 32,
      {Answer("SHOW_DATA_APP \"" + kKey31 + "\"", "$Fx\n")}, 1, "x",
      {"1 SHOW_DATA_APP \"" + kKey31 + "\""}},
@@ -424,7 +438,7 @@ TEST(AddinInstrumentValues, DataAppLinesAndAnswers) {
         if (c.bSet) {
             EXPECT_EQ(mcb.addin().SetDataApp(97, 1, c.sKey.c_str(), c.sValue.c_str()) ? 1 : 0, c.nResult);
         } else {
-            char szBuffer[48];
+            char szBuffer[160];
             memset(szBuffer, '#', sizeof szBuffer);
             EXPECT_EQ(mcb.addin().GetDataApp(97, 1, c.sKey.c_str(), c.sValue.c_str(), szBuffer, c.nSize),
                       c.nResult);
@@ -512,6 +526,9 @@ Script Clock(const std::string& sDate, const std::string& sTime, const std::stri
             Answer("SHOW_TIME_STAR", sStartTime)};
 }
 
+// The answer is cut at its buffer's last byte: two of the three bytes filled in stay.
+const std::string kDateNotTerminated = "Date: \"" + NRecord(15, 6, 99) + "\n\n\", Time:\"";
+
 const StartTimeCase kStartTimeCases[] = {
     {"Year80Is1980", Clock(NRecord(15, 6, 99), NRecord(12, 30, 45), NRecord(1, 1, 80), NRecord(0, 0, 0)),
      315532800, 929449845, "LocalGetStartTime(): Day 1, Month 0, Year 80, Hour 0, Min 0, Sec 0\r\n"},
@@ -532,6 +549,10 @@ const StartTimeCase kStartTimeCases[] = {
      0, "Day 0, Month 5, Year 99"},
     {"NowNotARecord", Clock("$F\n", NRecord(12, 30, 45), NRecord(1, 1, 80), NRecord(0, 0, 0)), 315532800, 0,
      "Date: \"$F\n\""},
+    {"DateNotTerminated",
+     Script{Unterminated("SHOW_DATE", NRecord(15, 6, 99))} +
+         Clock(NRecord(15, 6, 99), NRecord(12, 30, 45), NRecord(1, 1, 80), NRecord(0, 0, 0)),
+     315532800, 929449845, kDateNotTerminated.c_str()},
     {"TimeNotServed",
      Script{{0, "SHOW_TIME", false, "", -1, 0}} +
          Clock(NRecord(15, 6, 99), NRecord(12, 30, 45), NRecord(1, 1, 80), NRecord(0, 0, 0)),
