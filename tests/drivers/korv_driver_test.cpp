@@ -201,20 +201,35 @@ TEST(KorvSpectrum, BadArgumentsAndEmptyReadsSendNothing) {
     EXPECT_EQ(rig.Wire(), Texts{});
 }
 
-TEST(KorvSpectrum, MalformedTransfersFailWithoutWritingPastTheArray) {
-    const std::pair<const char*, std::string> cases[] = {
-        {"refused", "? \r\n"},
-        {"too many channels", "fb go\r\nCHANNELS 4097\n0400" + std::string(4097 * 4, '\1')},
-        {"count line without end", "fb go\r\n" + std::string(40, 'x')},
-        {"long header", "fb 0123456789012345678901234\r\n"},
+// Every transfer, failed or not, leaves the instrument's ROI in the table
+// that the next ROI change writes back.
+TEST(KorvSpectrum, MalformedTransfersNeitherWritePastTheArrayNorLoseRois) {
+    struct Case {
+        const char* pszName;
+        std::string sReply;
+        int32_t nResult;
+        uint32_t dwFirst;
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.first);
+    const Case cases[] = {
+        {"refused", "? \r\n", -3, 7},
+        {"too many channels", "fb go\r\nCHANNELS 4097\n0400" + std::string(4097 * 4, '\1'), -3, 7},
+        {"count line without end", "fb go\r\n" + std::string(40, 'x'), -3, 7},
+        {"long header", "fb 0123456789012345678901234\r\n", -3, 7},
+        {"channel data cut short", "fb go\r\nCHANNELS 16\n0400" + std::string(10, '\xff'), -3, 7},
+        {"count reaching the flag bit", "fb go\r\nCHANNELS 2\n0400" + std::string(8, '\xff'), 1, 0x7FFFFFFFu},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
         KorvRig rig;
-        rig.instrument->Script("fb", c.second);
+        ScriptRois(*rig.instrument, {{1, "01 0100 0199"}});
+        ASSERT_EQ(rig.Exec("SHOW_ROI").sResp, Record(FormatD, 100, 100));
+        rig.instrument->Script("fb", c.sReply);
         uint32_t dwDest[2] = {7, 7};
-        EXPECT_EQ(rig.driver->ReadData(1, 0, 0, 2, dwDest), -3);
-        EXPECT_EQ(dwDest[0], 7u);
+        EXPECT_EQ(rig.driver->ReadData(1, 0, 0, 2, dwDest), c.nResult);
+        EXPECT_EQ(dwDest[0], c.dwFirst);
+        rig.instrument->Clear();
+        EXPECT_TRUE(rig.Exec("SET_ROI 300,10").bOk);
+        EXPECT_EQ(rig.Wire(), (Texts{"a1", "a2 01 0100 0199", "a4 1 0", "a2 02 0300 0309", "a4 2 0"}));
     }
 }
 
@@ -320,6 +335,8 @@ TEST(KorvTimes, ElapsedTimesFollowModeTimeBaseAndLivePercentage) {
         {"SHOW_TRUE", "1", "1", {"1091", "65460"}, "100", 65460 * 50,
          Join(kPresets, {"02 1", "66", "02 0", "66", "02 1", "68"})},
         {"SHOW_TRUE", "1", "1", {"1092"}, "100", 65520 * 50, Join(kPresets, {"02 1", "66", "68"})},
+        // Wider than 32 bits: held at the most the tick arithmetic carries.
+        {"SHOW_LIVE", "0", "0", {"4294967296"}, "100", 0x7FFFFFFFu, Join(kPresets, {"02 0", "66", "68"})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.pszLine) + " mode " + c.pszMode + " base " + c.pszBase + " " + c.minutesThenSeconds[0]);
@@ -376,6 +393,8 @@ TEST(KorvCommands, EachLineSendsItsDeviceCommandsAndAnswersItsRecord) {
         {"window at the end", {}, {"SET_WINDOW 4000,96", "SHOW_WINDOW"}, {}, Record(FormatD, 4000, 96), 0, 0, true, 256},
         {"window with one argument", {}, {"SET_WINDOW 5"}, {}, "", 131, 132, true, 256},
         {"window reset", {}, {"SET_WINDOW 4000,96", "SET_WINDOW", "SHOW_WINDOW"}, {}, Record(FormatD, 0, 4096), 0, 0, true, 256},
+        {"preset beyond 32 bits", {{"40", Reply("40", "0")}, {"31", Reply("31", "4000000000")}, {"32", Reply("32", "1")}},
+         {"SHOW_LIVE_PRESET"}, kReadPresets, Record(FormatG, 0xFFFFFFFFu), 0, 0, true, 256},
         {"positive target off", {{"35", Reply("35", "800")}, {"4f", Reply("4f", "0")}}, {"SHOW_HV_TARGET"}, {"35", "4f"}, Record(FormatD, 800, 2), 0, 0, true, 256},
         {"high voltage magnitude", {}, {"SET_HV -1500"}, {"05 1500"}, "", 0, 0, true, 256},
         {"polarity kept", {{"35", Reply("35", "1500")}}, {"SET_HV_POS"}, {"35"}, "", 0, 0, true, 256},

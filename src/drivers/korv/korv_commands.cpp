@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "cmdlang/numbers.h"
 #include "cmdlang/records.h"
 #include "drivers/korv/korvci.h"
 #include "serial/detector_profile.h"
@@ -324,11 +325,7 @@ bool KORVCI::ReadClock(const char* pszCmd, int32_t (&nFields)[6], int32_t& nMac,
     for (int32_t& n : nFields) n = 0;
     if (!QueryInstrument(pszCmd, szReply, sizeof szReply, nMac, nMic)) return false;
     const char* p = szReply + 3;
-    for (int32_t& n : nFields) {
-        char* pEnd = nullptr;
-        n = static_cast<int32_t>(std::strtol(p, &pEnd, 10));
-        p = pEnd;
-    }
+    for (int32_t& n : nFields) n = ToSigned32(p, &p);
     return true;
 }
 
@@ -416,15 +413,16 @@ bool KORVCI::ShowActive(const Action& row, const ParsedCommand&, Answer& answer)
 bool KORVCI::ShowPreset(const Action& row, const ParsedCommand&, Answer& answer) {
     if (!ReadPresetState(answer.nMac, answer.nMic)) return false;
     const KorvCommonData& common = *m_pCommonData;
-    uint32_t nTicks = 0;
+    uint64_t nTicks = 0;  // a preset value beyond any real one must not wrap to a small one
     if (common.nPresetMode != static_cast<uint32_t>(row.nValue)) {
         nTicks = 0;
     } else if (common.nPresetTimeBase == 0) {
-        nTicks = common.nPresetValue * kTicksPerSecond;
+        nTicks = static_cast<uint64_t>(common.nPresetValue) * kTicksPerSecond;
     } else if (common.nPresetValue != kNoPresetMinutes) {
-        nTicks = common.nPresetValue * kTicksPerMinute;
+        nTicks = static_cast<uint64_t>(common.nPresetValue) * kTicksPerMinute;
     }
-    return Written(FormatG(answer.nSize, answer.pszBuf, *answer.pnLen, nTicks), answer);
+    return Written(FormatG(answer.nSize, answer.pszBuf, *answer.pnLen,
+                           nTicks < 0xFFFFFFFFu ? static_cast<uint32_t>(nTicks) : 0xFFFFFFFFu), answer);
 }
 
 bool KORVCI::ShowClock(const Action& row, const ParsedCommand&, Answer& answer) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "cmdlang/numbers.h"
 #include "drivers/korv/korv_tables.h"
 #include "drivers/korv/korvci.h"
 #include "serial/detector_profile.h"
@@ -37,21 +38,14 @@ constexpr uint32_t kWidth4 = 0x400;
 
 constexpr uint32_t kMinutesBeforeOverflow = 1092;  // 1092 minutes no longer fit 16-bit seconds
 constexpr uint32_t kTicksPerSecond = 50;
+constexpr uint64_t kMaxTicks = 0x7FFFFFFF;  // the most MulDiv takes
 
 const char kIntPresetKey[] = "KRIntPreset";
 
-// Like atoi: leading blanks, optional sign, digits; no digits give 0. Clamped
-// so that any text stays in range.
+// Like atoi, held above -2^31 so that the value can always be negated.
 long ToSigned(const char* psz) {
-    char* pEnd = nullptr;
-    const long long n = std::strtoll(psz, &pEnd, 10);
-    if (n > 0x7fffffffLL) return 0x7fffffffL;
-    if (n < -0x7fffffffLL) return -0x7fffffffL;
-    return static_cast<long>(n);
-}
-
-uint32_t ToUnsigned(const char* psz, char** ppEnd = nullptr) {
-    return static_cast<uint32_t>(std::strtoul(psz, ppEnd, 10));
+    const int32_t n = ToSigned32(psz);
+    return n < -0x7fffffff ? -0x7fffffffL : static_cast<long>(n);
 }
 
 }  // namespace
@@ -179,7 +173,7 @@ void KORVCI::Attach(HANDLE hPort) {
     ResetWindow();
     char szPreset[16];
     GetDetectorProfileString(m_nMCB, kServedDetector, kIntPresetKey, "0", szPreset, sizeof szPreset);
-    m_pCommonData->nIntegralPreset = ToUnsigned(szPreset);
+    m_pCommonData->nIntegralPreset = ToUnsigned32(szPreset);
 }
 
 void KORVCI::ResetWindow() {
@@ -263,7 +257,7 @@ bool KORVCI::QueryInt(const char* pszCmd, uint32_t& nValue, int32_t& nMac, int32
     char szReply[kValueSize];
     nValue = 0;
     if (!QueryInstrument(pszCmd, szReply, sizeof szReply, nMac, nMic)) return false;
-    nValue = ToUnsigned(szReply + kValueOffset);
+    nValue = ToUnsigned32(szReply + kValueOffset);
     return true;
 }
 
@@ -306,7 +300,18 @@ int32_t KORVCI::ReadData(int32_t nDet, int32_t nSegment, int32_t nFirst, int32_t
 bool KORVCI::CheckChannelData(int32_t& nMac, int32_t& nMic) {
     KorvCommonData& common = *m_pCommonData;
     if (common.bDataValid && GetTickCount() - common.dwLastReadTick <= kCacheMs) return true;
-    std::memset(common.dwChannel, 0, sizeof common.dwChannel);
+    if (!TransferChannels(nMac, nMic)) {
+        ForgetChannels();
+        return false;
+    }
+    ApplyRoiFlags();
+    common.dwLastReadTick = GetTickCount();
+    common.bDataValid = 1;
+    return true;
+}
+
+bool KORVCI::TransferChannels(int32_t& nMac, int32_t& nMic) {
+    std::memset(m_pCommonData->dwChannel, 0, sizeof m_pCommonData->dwChannel);
     char szHeader[kLineSize];
     if (!QueryInstrument("fb\r", szHeader, sizeof szHeader, nMac, nMic)) return false;
     if (std::strlen(szHeader) >= kHeaderLimit) {
@@ -322,10 +327,18 @@ bool KORVCI::CheckChannelData(int32_t& nMac, int32_t& nMic) {
         nMic = 0;
         return false;
     }
-    ApplyRoiFlags();
-    common.dwLastReadTick = GetTickCount();
-    common.bDataValid = 1;
     return true;
+}
+
+// The channel flags are the working copy of the ROI table that the next
+// SET_ROI or CLEAR_ROI writes back: after a transfer that cleared them or
+// left raw bytes in them, they are marked again from the table, every entry
+// included, so that no ROI of the instrument is lost.
+void KORVCI::ForgetChannels() {
+    KorvCommonData& common = *m_pCommonData;
+    std::memset(common.dwChannel, 0, sizeof common.dwChannel);
+    common.bDataValid = 0;
+    if (common.bRoiTableValid) MarkRoiTable(true);
 }
 
 // The count line ("... <channels>\n") and the 4-digit hexadecimal format word.
@@ -373,7 +386,9 @@ bool KORVCI::ReadChannelWords(int32_t nCount, uint32_t dwFormat) {
         const unsigned char* p = pBytes + static_cast<size_t>(i) * nWidth;
         uint32_t dwValue = 0;
         for (uint32_t b = nWidth; b-- > 0;) dwValue = (dwValue << 8) | p[b];
-        pdwChannel[i] = dwValue;
+        // Bit 31 is the ROI flag: a count that reaches it is held below, or
+        // it would mark the channel and be written back as an ROI.
+        pdwChannel[i] = dwValue < kKorvRoiFlag ? dwValue : kKorvRoiFlag - 1;
     }
     return true;
 }
@@ -381,14 +396,20 @@ bool KORVCI::ReadChannelWords(int32_t nCount, uint32_t dwFormat) {
 // Entries of a single channel are not marked here; only a fresh table load
 // marks them.
 void KORVCI::ApplyRoiFlags() {
-    KorvCommonData& common = *m_pCommonData;
-    if (!common.bRoiTableValid) {
+    if (!m_pCommonData->bRoiTableValid) {
         LoadRoiTable();
         return;
     }
+    MarkRoiTable(false);
+}
+
+void KORVCI::MarkRoiTable(bool bSingleChannels) {
+    const KorvCommonData& common = *m_pCommonData;
     for (int32_t i = 0; i < common.nRoiCount && i < kKorvRoiSlots; ++i) {
-        if (common.wRoiStart[i] < common.wRoiEnd[i] && common.wRoiEnd[i] < kKorvChannels) {
-            SetRoiFlags(common.wRoiStart[i], common.wRoiEnd[i], true);
+        const uint16_t wStart = common.wRoiStart[i];
+        const uint16_t wEnd = common.wRoiEnd[i];
+        if ((wStart < wEnd || (bSingleChannels && wStart == wEnd)) && wEnd < kKorvChannels) {
+            SetRoiFlags(wStart, wEnd, true);
         }
     }
 }
@@ -418,10 +439,10 @@ bool KORVCI::LoadRoiTable() {
             bOk = false;
             break;
         }
-        char* p = szReply + kValueOffset;
-        ToUnsigned(p, &p);  // the slot number
-        const uint32_t nStart = ToUnsigned(p, &p);
-        const uint32_t nEnd = ToUnsigned(p, &p);
+        const char* p = szReply + kValueOffset;
+        ToUnsigned32(p, &p);  // the slot number
+        const uint32_t nStart = ToUnsigned32(p, &p);
+        const uint32_t nEnd = ToUnsigned32(p, &p);
         if (nStart <= nEnd) SetRoiFlags(nStart, nEnd, true);
     }
     BuildRoiTable();
@@ -513,17 +534,20 @@ bool KORVCI::QueryElapsedTimes(uint32_t& nTrueTicks, uint32_t& nLiveTicks, int32
     nLiveTicks = 0;
     if (!ReadPresetState(nMac, nMic)) return false;
     const KorvCommonData& common = *m_pCommonData;
-    uint32_t nSeconds = 0;
+    uint64_t nSeconds = 0;  // wide enough for any minute count in seconds
+    uint32_t nRead = 0;
     if (common.nPresetTimeBase == 0) {
-        if (!QueryCmd("02 0\r", nMac, nMic) || !QueryInt("66\r", nSeconds, nMac, nMic)) return false;
+        if (!QueryCmd("02 0\r", nMac, nMic) || !QueryInt("66\r", nRead, nMac, nMic)) return false;
+        nSeconds = nRead;
     } else {
         uint32_t nMinutes = 0;
         if (!QueryCmd("02 1\r", nMac, nMic) || !QueryInt("66\r", nMinutes, nMac, nMic)) return false;
         if (nMinutes >= kMinutesBeforeOverflow) {
-            nSeconds = nMinutes * 60;
+            nSeconds = static_cast<uint64_t>(nMinutes) * 60;
         } else {
             // The minute count is too coarse: read seconds, then restore the unit.
-            if (!QueryCmd("02 0\r", nMac, nMic) || !QueryInt("66\r", nSeconds, nMac, nMic)) return false;
+            if (!QueryCmd("02 0\r", nMac, nMic) || !QueryInt("66\r", nRead, nMac, nMic)) return false;
+            nSeconds = nRead;
             int32_t nIgnoredMac = 0;
             int32_t nIgnoredMic = 0;
             QueryCmd("02 1\r", nIgnoredMac, nIgnoredMic);
@@ -532,7 +556,9 @@ bool KORVCI::QueryElapsedTimes(uint32_t& nTrueTicks, uint32_t& nLiveTicks, int32
     uint32_t nPercent = 0;
     const bool bOk = QueryInt("68\r", nPercent, nMac, nMic);
     if (nPercent > 100) nPercent = 100;
-    const uint32_t nTicks = nSeconds * kTicksPerSecond;
+    // An elapsed time no instrument counter reaches is held, not wrapped.
+    const uint64_t nAllTicks = nSeconds * kTicksPerSecond;
+    const uint32_t nTicks = static_cast<uint32_t>(nAllTicks < kMaxTicks ? nAllTicks : kMaxTicks);
     const INT nT = static_cast<INT>(nTicks);
     if (common.nPresetMode == 0) {
         nLiveTicks = nTicks;

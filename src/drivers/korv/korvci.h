@@ -96,9 +96,13 @@ private:
     void OpenCommonData();
     bool ConfigurePort(HANDLE hPort);
     bool IdentifyInstrument();
+    bool TransferChannels(int32_t& nMac, int32_t& nMic);
+    void ForgetChannels();
     bool ReadChannelHeader(int32_t& nCount, uint32_t& dwFormat);
     bool ReadChannelWords(int32_t nCount, uint32_t dwFormat);
     void ApplyRoiFlags();
+    // Sets the flags of the table's entries; those of one channel only when asked.
+    void MarkRoiTable(bool bSingleChannels);
     void SetRoiFlags(uint32_t nFirst, uint32_t nLast, bool bSet);
     bool SendIntegralPresets(uint32_t nPreset, int32_t& nMac, int32_t& nMic);
     bool ReadClock(const char* pszCmd, int32_t (&nFields)[6], int32_t& nMac, int32_t& nMic);
