@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -37,5 +38,7 @@ struct HolderEnd {
 const HolderEnd kHolderEnds[] = {{"killed", [](linkbay::test::ChildProcess& c) { c.kill(); }},
                                  {"exits", [](linkbay::test::ChildProcess& c) { c.closeInput(); }}};
 inline std::string EndName(const testing::TestParamInfo<HolderEnd>& info) { return info.param.pszHow; }
+// Test lists name the case, not the bytes of its pointers.
+inline void PrintTo(const HolderEnd& end, std::ostream* pStream) { *pStream << end.pszHow; }
 
 }  // namespace
