@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds every lane and runs all tests; ends with CTest's summary.
-# Lanes: sanitizers, the Windows builds with their Wine run, a bounded fuzz run of the
-# command parser, native (last).
+# Lanes: sanitizers, the Windows builds with their Wine run, bounded fuzz runs of the
+# command parser and the INI reader, native (last).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -22,6 +22,6 @@ run_lane sanitize
 # The Wine lane takes its pty holder from the native tree, so that is built first.
 scripts/build.sh native
 scripts/wine-lane.sh
-echo "== lane: fuzz (60 s) =="
-fuzz/run.sh "$root/fuzz" 60
+echo "== lane: fuzz (30 s per target) =="
+fuzz/run.sh "$root/fuzz" 30
 run_lane native

@@ -205,10 +205,11 @@ struct WriteErrorCase {
     const char* pszFile;  // taken inside the test's directory, unless empty
     BOOL bResult;
     DWORD dwError;
-    // Win32 writes a line break in a value or a '=' in a key as they come,
-    // leaving a file that reads back differently; the POSIX layer refuses
-    // them. Wine reports a key without a section as a missing file, and
-    // fails the flush of a file it never read.
+    // Win32 writes a line break in a value, or a key with '=' or one that
+    // makes a comment or a section header of its line, as they come, leaving
+    // a file that reads back differently; the POSIX layer refuses them. Wine
+    // reports a key without a section as a missing file, and fails the flush
+    // of a file it never read.
     Holds holds = Holds::Everywhere;
 };
 
@@ -217,6 +218,9 @@ const WriteErrorCase kWriteErrorCases[] = {
     {nullptr, nullptr, nullptr, kIni, TRUE, kUntouched, Holds::NotUnderWine},
     {"s", "k", "a\r\nb=c", kIni, FALSE, ERROR_INVALID_PARAMETER, Holds::OnPosixLayerOnly},
     {"s", "k=x", "v", kIni, FALSE, ERROR_INVALID_PARAMETER, Holds::OnPosixLayerOnly},
+    {"s", "[]", "", kIni, FALSE, ERROR_INVALID_PARAMETER, Holds::OnPosixLayerOnly},  // "[]=" is a header
+    {"s", " [k", "v]", kIni, FALSE, ERROR_INVALID_PARAMETER, Holds::OnPosixLayerOnly},
+    {"s", ";k", "v", kIni, FALSE, ERROR_INVALID_PARAMETER, Holds::OnPosixLayerOnly},
     {"s", "k", "v", "no/such/T.INI", FALSE, ERROR_PATH_NOT_FOUND},
     {"s", "k", "v", "", FALSE, ERROR_ACCESS_DENIED},
 };

@@ -106,6 +106,14 @@ Line SectionLine(std::string_view name) {
     return MakeLine(sText, kLineEnd, sText);
 }
 
+// A key written with a value must come back as that key: one with '=', or
+// one that makes a comment or a section header of its line, would not.
+bool ReadsBackAsKey(const char* pszKey, const char* pszValue) {
+    const std::string_view key = Trimmed(pszKey);
+    const Line line = EntryLine(key, pszValue != nullptr ? pszValue : "");
+    return line.kind == LineKind::Entry && line.sName == key;
+}
+
 Lines ParseProfile(std::string_view text) {
     Lines lines;
     size_t pos = 0;
@@ -600,13 +608,13 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
                                        LPCSTR lpFileName) {
     // All null asks Windows to flush its cache; nothing is cached here.
     if (lpAppName == nullptr && lpKeyName == nullptr && lpString == nullptr) return TRUE;
-    // Line breaks would forge lines, and a key with '=' would read back as another key.
-    if (lpAppName == nullptr || HasLineBreak(lpAppName) || HasLineBreak(lpKeyName) ||
-        HasLineBreak(lpString) || (lpKeyName != nullptr && strchr(lpKeyName, '=') != nullptr)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
     try {
+        // Line breaks would forge lines.
+        if (lpAppName == nullptr || HasLineBreak(lpAppName) || HasLineBreak(lpKeyName) ||
+            HasLineBreak(lpString) || (lpKeyName != nullptr && !ReadsBackAsKey(lpKeyName, lpString))) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
         std::lock_guard<std::mutex> guard(ProfileLock());
         return WriteProfileValue(lpAppName, lpKeyName, lpString, lpFileName);
     } catch (...) {
