@@ -1,24 +1,28 @@
 #!/usr/bin/env bash
 # run.sh BUILD_DIR [SECONDS | -runs=N]: builds the fuzz targets with clang and gives each the
-# bound in turn (SECONDS each, so the whole run takes twice as long): the command parser and
-# the record writers, starting from every command word of every family, and the profile (INI)
-# reader, starting from a few hand-written files.
+# bound in turn (SECONDS each, so the whole run takes three times as long): the command parser
+# and the record writers, starting from every command word of every family, the profile (INI)
+# reader, starting from a few hand-written files, and the simulated KORV instrument, starting
+# from a few scripts of driver requests and control lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/fuzz}
 limit=${2:-60}
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLINKBAY_FUZZ=ON -DBUILD_TESTING=OFF -DLINKBAY_BENCH=OFF >/dev/null
-cmake --build "$build" --target parse_command_fuzz make_seed_corpus profile_fuzz make_profile_seeds
+cmake --build "$build" --target parse_command_fuzz make_seed_corpus profile_fuzz make_profile_seeds \
+  sim_fuzz make_sim_seeds
 if [[ "$limit" == -runs=* ]]; then bound=$limit; else bound=-max_total_time=$limit; fi
 
-# fuzz TARGET SEED_MAKER WHAT: a fresh corpus from the seed maker, then the bounded run.
+# fuzz TARGET SEED_MAKER WHAT: a fresh corpus from the seed maker, then the bounded run; an
+# input that takes 5 s is a hang.
 fuzz() {
   local corpus="$build/corpus/$1"
   rm -rf "$corpus" && mkdir -p "$corpus"
   "$build/bin/$2" "$corpus"
   echo "fuzzing $3 ($bound)"
-  "$build/bin/$1" "$bound" -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
+  "$build/bin/$1" "$bound" -timeout=5 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
 }
 fuzz parse_command_fuzz make_seed_corpus "the command parser"
 fuzz profile_fuzz make_profile_seeds "the profile reader"
+fuzz sim_fuzz make_sim_seeds "the simulated KORV instrument"

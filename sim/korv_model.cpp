@@ -381,7 +381,8 @@ void KorvModel::stopAcquisition() {
 const char* KorvModel::controlHelp() const {
     return "width 1|2|4|auto          bytes per channel of the spectrum transfer\n"
            "announce N|auto           channel count the transfer announces (auto: the conversion gain)\n"
-           "set NAME VALUE            live-percent, battery, version, serial, active-bits, rate\n"
+           "set NAME VALUE            live-percent, battery, version, serial, active-bits,\n"
+           "                          rate (pulses a second while acquiring, up to 10000)\n"
            "reg XX                    a setting by the hexadecimal opcode that sets it\n"
            "roi N                     slot N: defined, start, end, integral preset\n"
            "times                     true and live time in microseconds\n"
@@ -425,7 +426,9 @@ std::string KorvModel::controlSet(const std::vector<std::string>& words) {
         {"version", false, 9.99, [](KorvModel& m, double v) { m.m_firmwareVersion = v; }},
         {"serial", true, 4294967295.0, [](KorvModel& m, double v) { m.m_serialNumber = uint32_t(v); }},
         {"active-bits", true, 4294967295.0, [](KorvModel& m, double v) { m.m_activeBits = uint32_t(v); }},
-        {"rate", false, 1e5, [](KorvModel& m, double v) { m.m_spectrum.setCountRate(v); }},
+        // Each pulse is drawn: at this rate an hour's 'advance' stays well under the
+        // time-outs of the driver waiting on the line meanwhile.
+        {"rate", false, 1e4, [](KorvModel& m, double v) { m.m_spectrum.setCountRate(v); }},
     };
     if (words.size() != 3) return Err("usage: set NAME VALUE (live-percent, battery, version, serial, active-bits, rate)");
     uint64_t whole = 0;

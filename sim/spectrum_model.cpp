@@ -65,12 +65,29 @@ SpectrumModel::SpectrumModel() : m_prng(kSeed) {
     }
     for (double& value : m_cumulative) value /= total;
     m_cumulative[kChannels - 1] = 1.0;
+    for (uint32_t slot = 0; slot < kGuideSlots; ++slot) {
+        const double low = static_cast<double>(slot) / kGuideSlots;
+        const auto found = std::upper_bound(m_cumulative.begin(), m_cumulative.end(), low);
+        m_guide[slot] = static_cast<uint16_t>(std::min<std::ptrdiff_t>(found - m_cumulative.begin(), kChannels - 1));
+    }
 }
 
+// The first channel whose cumulative share exceeds the draw.
 uint32_t SpectrumModel::drawChannel() {
     const double u = m_prng.uniform();
-    const auto found = std::upper_bound(m_cumulative.begin(), m_cumulative.end(), u);
-    return static_cast<uint32_t>(std::min<std::ptrdiff_t>(found - m_cumulative.begin(), kChannels - 1));
+    uint32_t channel = m_guide[static_cast<uint32_t>(u * kGuideSlots)];
+    while (channel < kChannels - 1 && m_cumulative[channel] <= u) ++channel;
+    return channel;
+}
+
+void SpectrumModel::addToSums(uint32_t channel, uint64_t delta) {
+    for (uint32_t i = channel + 1; i <= kChannels; i += i & (0 - i)) m_sums[i] += delta;
+}
+
+uint64_t SpectrumModel::sumBelow(uint32_t end) const {
+    uint64_t total = 0;
+    for (uint32_t i = end; i > 0; i -= i & (0 - i)) total += m_sums[i];
+    return total;
 }
 
 void SpectrumModel::accumulate(double liveSeconds, uint32_t channelsInUse) {
@@ -78,24 +95,30 @@ void SpectrumModel::accumulate(double liveSeconds, uint32_t channelsInUse) {
     const uint64_t pulses = m_prng.poisson(m_countRate * liveSeconds);
     for (uint64_t i = 0; i < pulses; ++i) {
         const uint32_t channel = drawChannel() * channelsInUse / kChannels;
-        if (m_counts[channel] < 0x7fffffffu) ++m_counts[channel];
+        if (m_counts[channel] < 0x7fffffffu) {
+            ++m_counts[channel];
+            addToSums(channel, 1);
+        }
     }
 }
 
-void SpectrumModel::clear() { m_counts.fill(0); }
+void SpectrumModel::clear() {
+    m_counts.fill(0);
+    m_sums.fill(0);
+}
 
 void SpectrumModel::reseed() { m_prng = Prng(kSeed); }
 
 void SpectrumModel::setCount(uint32_t channel, uint32_t value) {
-    if (channel < kChannels) m_counts[channel] = value;
+    if (channel >= kChannels) return;
+    // Unsigned wrap-around makes a smaller value a negative delta.
+    addToSums(channel, static_cast<uint64_t>(value) - m_counts[channel]);
+    m_counts[channel] = value;
 }
 
 uint64_t SpectrumModel::sum(uint32_t first, uint32_t last) const {
-    uint64_t total = 0;
-    for (uint32_t channel = first; channel <= last && channel < kChannels; ++channel) {
-        total += m_counts[channel];
-    }
-    return total;
+    if (first > last || first >= kChannels) return 0;
+    return sumBelow(std::min(last, kChannels - 1) + 1) - sumBelow(first);
 }
 
 void Acquisition::clearTimes() {

@@ -66,7 +66,7 @@ TEST(KorvReplies, UnknownOrMalformedRequestsGetAQuestionMark) {
         Wire("033\r", "??\r\n"),         Wire("\r", "??\r\n"),          Wire("93 1\r", "??\r\n"),
         Wire("01\r", "??\r\n"),          Wire("01 x\r", "??\r\n"),      Wire("01 70000\r", "??\r\n"),
         Wire("a2 30 0 1\r", "??\r\n"),   Wire("f6 0\r", "??\r\n"),      Wire("f6 30\r", "??\r\n"),
-        Wire("2f 13 01 26 00 00 00\r", "??\r\n"),
+        Wire("2f 13 01 26 00 00 00\r", "??\r\n"), Wire("01 \v5\r", "??\r\n"),
         // Noise longer than any request is refused as one.
         Wire("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\r", "??\r\n"),
         // Still answering normally afterwards.
@@ -85,6 +85,11 @@ TEST(KorvReplies, IdentityValuesAndRoiSlots) {
         Wire("f6 29\r", "f6 29 4090 4095\r\n"), Wire("a2 02 0300 0200\r", "??\r\n"),
         Wire("a2 03 4000 4096\r", "??\r\n"), Wire("a1\r", "a1\r\n"),
         Wire("f6 1\r", "f6 01 0001 0000\r\n"), Wire("f6 29\r", "f6 29 0001 0000\r\n"),
+        // The integral follows counts set up and down, over the ROIs or the whole spectrum.
+        Control("set-counts 99 1 2 3"),     Control("set-counts 100 1"),
+        Control("set-counts 4095 4294967295"), Wire("80\r", "80 4294967295\r\n"),
+        Control("set-counts 4095 0"),       Wire("80\r", "80 5\r\n"),
+        Wire("a2 01 0100 0101\r", "a2\r\n"), Wire("80\r", "80 4\r\n"),
     });
 }
 

@@ -74,6 +74,13 @@ TEST(SimControl, BadCommandsGetAnErrorThatSaysWhatIsExpected) {
         {"set live-percent 101", "err cannot set live-percent to 101\n"},
         {"reg 04", "err usage: reg XX, XX the hexadecimal opcode of a setting (01 to 1F)\n"},
         {"log x", "err SINCE must be a sequence number, as 'mark' gives\n"},
+        // Numbers are decimal or 0x hexadecimal, and the whole word.
+        {"fault \v-1 reject", "err exchange must be 'next' or a number from 1 ('exchanges' tells how many were served)\n"},
+        {std::string("advance 5\0009", 11), "err usage: advance MS (up to 3600000)\n"},
+        {"set-counts 0 010 0x1F", "ok\n"},
+        {"counts 0 2", "ok 10 31\n"},
+        // Every pulse is drawn: a higher rate would stall the line for seconds an hour.
+        {"set rate 100000", "err cannot set rate to 100000\n"},
         {"reg 03", "ok 4096\n"},
     };
     auto simulator = StartKorv(Unpaced());
