@@ -83,6 +83,7 @@ std::string Simulator::devicePath() const {
 }
 
 uint64_t Simulator::planFault(uint64_t exchange, Fault fault, uint32_t count) {
+    if (m_faults.pending() + count > kMaxPlannedFaults) return 0;
     if (exchange == 0) exchange = m_exchanges.load() + 1;
     for (uint32_t i = 0; i < count; ++i) m_faults.plan(exchange + i, fault);
     return exchange;

@@ -43,8 +43,10 @@ public:
     WireLog& wireLog() { return m_wireLog; }
     // Exchanges served so far; the next one has this number plus 1.
     uint64_t exchanges() const { return m_exchanges.load(); }
+    // A control client may plan faults without end; the plan stays bounded.
+    static constexpr size_t kMaxPlannedFaults = 10000;
     // Plans the fault on count exchanges from the one given (0: the next).
-    // Returns the first exchange number planned.
+    // Returns the first exchange number planned, 0 when the plan is full.
     uint64_t planFault(uint64_t exchange, Fault fault, uint32_t count = 1);
     void clearFaults() { m_faults.clear(); }
     // The line drops now (between exchanges) and returns after the delay.

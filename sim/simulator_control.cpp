@@ -1,5 +1,6 @@
 // The control protocol: one command a line, answered by optional "+ " data
 // lines and a closing "ok ..." or "err ..." line.
+#include <cstdint>
 #include <sstream>
 
 #include "sim/control_words.h"
@@ -73,8 +74,14 @@ std::string PlanFault(Simulator& simulator, const Words& words) {
     if (!OptionalNumber(words, 4, 1, count) || count < 1 || count > 1000) {
         return Err("COUNT must be a number from 1 to 1000");
     }
+    if (exchange > UINT64_MAX - (count - 1)) return Err("K + COUNT - 1 must not pass 18446744073709551615");
     const Fault fault{kind, static_cast<uint32_t>(amount)};
-    return Ok(std::to_string(simulator.planFault(exchange, fault, static_cast<uint32_t>(count))));
+    const uint64_t first = simulator.planFault(exchange, fault, static_cast<uint32_t>(count));
+    if (first == 0) {
+        return Err("the plan holds " + std::to_string(Simulator::kMaxPlannedFaults) +
+                   " faults at most; 'clear-faults' forgets them");
+    }
+    return Ok(std::to_string(first));
 }
 
 std::string ClearFaults(Simulator& simulator, const Words&) {
@@ -199,7 +206,8 @@ const ControlCommand kCommands[] = {
     {"clear-log", ClearLog, "clear-log                 forget the wire log (sequence numbers keep counting)"},
     {"fault", PlanFault,
      "fault K|next KIND [N [COUNT]]  fault on COUNT exchanges from K: silence, short [bytes],\n"
-     "                          stall [ms], garbage [bytes], reject, hangup [ms until the line returns]"},
+     "                          stall [ms], garbage [bytes], reject, hangup [ms until the line returns];\n"
+     "                          10000 planned at most"},
     {"clear-faults", ClearFaults, "clear-faults              forget planned faults"},
     {"hangup", HangUp, "hangup [MS]               drop the line now; it returns after MS (500)"},
     {"pacing", Pacing, "pacing on|off             replies take their wire time (10 bits a byte)"},

@@ -81,6 +81,7 @@ TEST(SimControl, BadCommandsGetAnErrorThatSaysWhatIsExpected) {
         {"counts 0 2", "ok 10 31\n"},
         // Every pulse is drawn: a higher rate would stall the line for seconds an hour.
         {"set rate 100000", "err cannot set rate to 100000\n"},
+        {"fault 18446744073709551615 reject 0 2", "err K + COUNT - 1 must not pass 18446744073709551615\n"},
         {"reg 03", "ok 4096\n"},
     };
     auto simulator = StartKorv(Unpaced());
@@ -90,6 +91,14 @@ TEST(SimControl, BadCommandsGetAnErrorThatSaysWhatIsExpected) {
     ControlClient client;
     ASSERT_TRUE(client.connect(server.port()));
     for (const Case& c : cases) EXPECT_EQ(client.command(c.line), c.reply) << c.line;
+    // The plan is bounded: ten thousand faults, then a refusal until it is cleared.
+    for (int n = 1; n <= 10000; n += 1000) {
+        EXPECT_EQ(client.command("fault " + std::to_string(n) + " reject 0 1000"), "ok " + std::to_string(n) + "\n");
+    }
+    EXPECT_EQ(client.command("fault next reject"),
+              "err the plan holds 10000 faults at most; 'clear-faults' forgets them\n");
+    EXPECT_EQ(client.command("clear-faults"), "ok\n");
+    EXPECT_EQ(client.command("fault next reject"), "ok 1\n");
     // A line without end that outgrows the limit costs the connection, not the simulator.
     const std::string flood(2 << 20, 'x');
     EXPECT_EQ(client.command(flood).find("err line longer than 1 MiB"), 0u);
