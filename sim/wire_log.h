@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/byte_escapes.h"
+
 namespace linkbay {
 namespace sim {
 
@@ -49,11 +51,6 @@ private:
     size_t m_bytes = 0;
     uint64_t m_nextSequence = 0;
 };
-
-// C-style escapes (\r, \n, \\, \xNN) for logs and the control protocol.
-std::string EscapeBytes(const std::string& bytes);
-// The reverse; false on a malformed escape.
-bool UnescapeBytes(const std::string& text, std::string& bytes);
 
 }  // namespace sim
 }  // namespace linkbay

@@ -22,6 +22,7 @@
 
 #include "cmdlang/records.h"
 #include "drivers/korv/korvci.h"
+#include "sim/byte_escapes.h"
 #include "support/debug_sink.h"
 #include "support/sim_program.h"
 #include "support/test_env.h"
@@ -64,36 +65,10 @@ std::string OkValue(const std::string& sReply) {
     return sReply.substr(3, sReply.size() - 4);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The bytes behind the control protocol's escapes (\r, \n, \\, \xNN).
+// The bytes behind the control protocol's escapes.
 std::string Unescaped(const std::string& sText) {
-    std::string s;
-    for (size_t i = 0; i < sText.size(); ++i) {
-        if (sText[i] != '\\') {
-            s += sText[i];
-            continue;
-        }
-        const char c = i + 1 < sText.size() ? sText[++i] : '\0';
-        if (c == 'r') {
-            s += '\r';
-        } else if (c == 'n') {
-            s += '\n';
-        } else if (c == '\\') {
-            s += '\\';
-        } else if (c == 'x' && i + 2 < sText.size() && HexDigit(sText[i + 1]) >= 0 && HexDigit(sText[i + 2]) >= 0) {
-            s += static_cast<char>(HexDigit(sText[i + 1]) * 16 + HexDigit(sText[i + 2]));
-            i += 2;
-        } else {
-            return "<malformed escape in " + sText + ">";
-        }
-    }
-    return s;
+    std::string sBytes;
+    return sim::UnescapeBytes(sText, sBytes) ? sBytes : "<malformed escape in " + sText + ">";
 }
 
 // The debug messages in a stretch of debug output: each ends with a line
@@ -573,34 +548,6 @@ TEST(KorvSim, ReadDataEqualsTheInstrumentsCountsInEveryWidth) {
         }
         EXPECT_EQ(nWrong, 0);
         EXPECT_GT(nTotal, 0u);
-    }
-}
-
-// With the real tick count: the second read starts the time given after the
-// first one returned, and the instrument's log shows whether the driver
-// asked for the spectrum again.
-TEST(KorvSim, ReadsWithin500MsShareOneTransferInRealTime) {
-    struct Case {
-        int nApartMs;
-        size_t nTransfers;
-    };
-    // Wide of the 500 ms on both sides: a busy machine may oversleep. The
-    // exact edges are tested on a faked tick count (korv_sim_posix_test.cpp).
-    const Case cases[] = {{250, 1}, {750, 2}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.nApartMs);
-        SimRig rig;
-        ASSERT_EQ(rig.Control("set-counts 5 40"), "ok\n");
-        uint32_t dwData[8] = {};
-        ASSERT_EQ(rig.ReadData(8, dwData), 1);
-        const long long nFirstMs = NowMs();
-        EXPECT_EQ(dwData[5], 40u);
-        ASSERT_EQ(rig.Control("set-counts 5 41"), "ok\n");
-        rig.Mark();
-        std::this_thread::sleep_for(std::chrono::milliseconds(nFirstMs + c.nApartMs - NowMs()));
-        ASSERT_EQ(rig.ReadData(8, dwData), 1);
-        EXPECT_EQ(rig.Sent(), c.nTransfers == 1 ? "" : "fb\r");
-        EXPECT_EQ(dwData[5], c.nTransfers == 1 ? 40u : 41u);
     }
 }
 

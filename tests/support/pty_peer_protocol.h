@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "sim/byte_escapes.h"
+
 namespace linkbay {
 namespace test {
 namespace peer_protocol {
@@ -24,20 +26,13 @@ inline std::string ToHex(const std::string& bytes) {
     return sHex;
 }
 
-inline int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // False, with *pBytes untouched, unless sHex is whole pairs of hex digits.
 inline bool FromHex(const std::string& sHex, std::string* pBytes) {
     if (sHex.size() % 2 != 0) return false;
     std::string bytes;
     bytes.reserve(sHex.size() / 2);
     for (size_t i = 0; i < sHex.size(); i += 2) {
-        const int nHigh = HexDigit(sHex[i]), nLow = HexDigit(sHex[i + 1]);
+        const int nHigh = sim::HexDigit(sHex[i]), nLow = sim::HexDigit(sHex[i + 1]);
         if (nHigh < 0 || nLow < 0) return false;
         bytes.push_back(static_cast<char>(nHigh << 4 | nLow));
     }
