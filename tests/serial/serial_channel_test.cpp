@@ -3,14 +3,12 @@
 // the POSIX layer's descriptor numbers is in serial_channel_posix_test.cpp.
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "serial/genci.h"
 #include "serial/serial_line.h"
-#include "support/child_process.h"
 #include "support/debug_sink.h"
 #include "support/pty_peer.h"
 #include "support/test_env.h"
@@ -18,38 +16,6 @@
 namespace linkbay {
 namespace test {
 namespace {
-
-TEST(ComPort, OpenGivesTheNumberedPortUnlessAnotherProcessHoldsIt) {
-    for (bool bHeld : {false, true}) {
-        if (bHeld && !Applies(Holds::NotUnderWine)) continue;  // Wine lets a second exclusive open through
-        UseFreshEnvironment();
-        PtyPeer peer;
-        peer.bindToPort(1);
-        std::optional<ChildProcess> other;
-        if (bHeld) {
-            other.emplace(std::vector<std::string>{"open-port", "1"});
-            ASSERT_EQ(other->readLine().substr(0, 6), "OPENED");
-        }
-        const HANDLE h = RS232CI::COMOpen(1);
-        EXPECT_EQ(h == INVALID_HANDLE_VALUE, bHeld);
-        EXPECT_EQ(RS232CI::COMWrite(h, "ping", 4), !bHeld);
-        EXPECT_EQ(peer.read(4, bHeld ? 0 : 1000), bHeld ? "" : "ping");
-        RS232CI::COMClose(h);
-    }
-}
-
-TEST(ComPort, PurgeDropsUnreadInput) {
-    UseFreshEnvironment();
-    Line line(1);
-    ASSERT_TRUE(line.peer.write("stale"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    RS232CI::COMPurge(line.hPort);
-    ASSERT_TRUE(line.peer.write("fresh"));
-    char buffer[6] = {};
-    EXPECT_TRUE(RS232CI::COMRead(line.hPort, buffer, 5));
-    EXPECT_STREQ(buffer, "fresh");
-    RS232CI::COMClose(line.hPort);
-}
 
 constexpr WordEntry kVerbs[] = {{"SHOW", 2, 2}};
 constexpr WordEntry kNouns[] = {{"VERSION", 5, 4}};
