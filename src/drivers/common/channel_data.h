@@ -20,9 +20,6 @@ constexpr uint32_t HeldCount(uint32_t dwCount) { return dwCount < kRoiFlag ? dwC
 
 template <int32_t kChannels, int32_t kSlots>
 struct ChannelData {
-    static constexpr int32_t kChannelCount = kChannels;
-    static constexpr int32_t kRoiSlots = kSlots;
-
     uint32_t dwChannel[kChannels];
     uint32_t dwLastReadTick;
     uint8_t bDataValid;
