@@ -112,9 +112,7 @@ const ControlRow<AcquiringModel::ControlHandler> AcquiringModel::kControls[] = {
     {"counts", &AcquiringModel::controlCounts, "counts FIRST N            the counts of N channels from FIRST"},
     {"set-counts", &AcquiringModel::controlSetCounts, "set-counts FIRST V...     set channel counts from FIRST on"},
     {"times", &AcquiringModel::controlTimes, "times                     true and live time in microseconds"},
-    {"set", &AcquiringModel::controlSet,
-     "set NAME VALUE            live-percent, rate (pulses a second while acquiring, up to 10000)\n"
-     "                          and the family's settings below"},
+    {"set", &AcquiringModel::controlSet, "set NAME VALUE            one of the settings listed below"},
     {"date", &AcquiringModel::controlDate,
      "date [YYYY-MM-DD hh:mm:ss|unset]  the instrument's clock: read, set, or back to unset"},
     {"request", &AcquiringModel::controlRequest,
@@ -130,7 +128,11 @@ bool AcquiringModel::control(const Words& words, std::string& reply) {
     return familyControl(words, reply);
 }
 
-std::string AcquiringModel::controlHelp() const { return ControlHelpText(kControls) + familyControlHelp(); }
+std::string AcquiringModel::controlHelp() const {
+    std::string settings;
+    for (const Setting* setting : allSettings()) settings += std::string("  ") + setting->help + "\n";
+    return ControlHelpText(kControls) + familyControlHelp() + "Settings (set NAME VALUE):\n" + settings;
+}
 
 std::string AcquiringModel::controlCounts(const Words& words) {
     uint64_t first = 0, count = 0;
@@ -176,10 +178,12 @@ const std::vector<AcquiringModel::Setting>& AcquiringModel::familySettings() con
 std::vector<const AcquiringModel::Setting*> AcquiringModel::allSettings() const {
     static const Setting kCommon[] = {
         {"live-percent", true, 100,
-         [](AcquiringModel& m, double v) { m.m_acquisition.setLivePercent(static_cast<uint32_t>(v)); }},
+         [](AcquiringModel& m, double v) { m.m_acquisition.setLivePercent(static_cast<uint32_t>(v)); },
+         "live-percent N          live time in percent of true time (0 to 100)"},
         // Each pulse is drawn: at this rate an hour's 'advance' stays well under the
         // time-outs of a driver waiting on the line meanwhile.
-        {"rate", false, 1e4, [](AcquiringModel& m, double v) { m.m_spectrum.setCountRate(v); }},
+        {"rate", false, 1e4, [](AcquiringModel& m, double v) { m.m_spectrum.setCountRate(v); },
+         "rate R                  pulses a second while acquiring (up to 10000)"},
     };
     std::vector<const Setting*> settings;
     for (const Setting& setting : kCommon) settings.push_back(&setting);

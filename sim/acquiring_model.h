@@ -65,6 +65,7 @@ protected:
         bool whole;
         double maximum;
         void (*apply)(AcquiringModel& model, double value);
+        const char* help;  // one line, without its line end
     };
 
     // Drops the counts and the times.

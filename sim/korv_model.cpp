@@ -76,7 +76,7 @@ struct KorvModel::Command {
 
 const KorvModel::Command* KorvModel::findCommand(uint8_t opcode) {
     static const Command kCommands[] = {
-        {0x2F, 6, 6, &KorvModel::setClock},          {0x5F, 0, 0, &KorvModel::readClock},
+        {0x2F, 6, 6, &KorvModel::writeClock},        {0x5F, 0, 0, &KorvModel::readClock},
         {0x12, 0, 1, &KorvModel::probe},             {0x92, 0, 1, &KorvModel::start},
         {0x93, 0, 0, &KorvModel::stop},              {0x96, 0, 0, &KorvModel::resetController},
         {0xA0, 0, 0, &KorvModel::clearData},         {0xA1, 0, 0, &KorvModel::clearRois},
@@ -174,18 +174,18 @@ std::string KorvModel::readRegister(const Request& request) {
 }
 
 // All six fields 0 leave the clock unset, as a fresh instrument has it.
-std::string KorvModel::setClock(const Request& request) {
+std::string KorvModel::writeClock(const Request& request) {
     static const int kMinimum[6] = {1, 1, 0, 0, 0, 0};
     static const int kMaximum[6] = {12, 31, 99, 23, 59, 59};
     const std::vector<int64_t>& a = request.args;
     if (std::all_of(a.begin(), a.end(), [](int64_t field) { return field == 0; })) {
-        AcquiringModel::setClock(CalendarTime{});
+        setClock(CalendarTime{});
         return acknowledge(request);
     }
     for (size_t i = 0; i < 6; ++i) {
         if (a[i] < kMinimum[i] || a[i] > kMaximum[i]) return "";
     }
-    AcquiringModel::setClock({2000 + int(a[2]), int(a[0]), int(a[1]), int(a[3]), int(a[4]), int(a[5])});
+    setClock({2000 + int(a[2]), int(a[0]), int(a[1]), int(a[3]), int(a[4]), int(a[5])});
     return acknowledge(request);
 }
 
@@ -363,20 +363,21 @@ bool KorvModel::familyControl(const Words& words, std::string& reply) {
     return row != nullptr;
 }
 
-std::string KorvModel::familyControlHelp() const {
-    return ControlHelpText(kControls) +
-           "set battery|version|serial|active-bits VALUE  what 63, 71 and 6B read, the status word while acquiring\n";
-}
+std::string KorvModel::familyControlHelp() const { return ControlHelpText(kControls); }
 
 const std::vector<AcquiringModel::Setting>& KorvModel::familySettings() const {
     static const std::vector<Setting> kSettings = {
-        {"battery", false, 99.99, [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_batteryVolts = v; }},
+        {"battery", false, 99.99, [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_batteryVolts = v; },
+         "battery V               volts that 63 reads"},
         {"version", false, 9.99,
-         [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_firmwareVersion = v; }},
+         [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_firmwareVersion = v; },
+         "version V               firmware version that 71 reads"},
         {"serial", true, 4294967295.0,
-         [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_serialNumber = uint32_t(v); }},
+         [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_serialNumber = uint32_t(v); },
+         "serial N                serial number that 6B reads"},
         {"active-bits", true, 4294967295.0,
-         [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_activeBits = uint32_t(v); }},
+         [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_activeBits = uint32_t(v); },
+         "active-bits N           status word (67) while acquiring"},
     };
     return kSettings;
 }

@@ -56,7 +56,7 @@ private:
 
     std::string setRegister(const Request& request);
     std::string readRegister(const Request& request);
-    std::string setClock(const Request& request);
+    std::string writeClock(const Request& request);
     std::string readClock(const Request& request);
     std::string probe(const Request& request);
     std::string start(const Request& request);
