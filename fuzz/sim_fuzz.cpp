@@ -105,7 +105,7 @@ void CheckIntegral(const sim::InstrumentModel& model, const std::string& reply) 
         anyRoi = true;
         for (uint32_t channel = roi.start; channel <= roi.end; ++channel) total += model.count(channel);
     }
-    for (uint32_t channel = 0; !anyRoi && channel < sim::kChannels; ++channel) total += model.count(channel);
+    for (uint32_t channel = 0; !anyRoi && channel < sim::KorvModel::kChannels; ++channel) total += model.count(channel);
     Require(reply == "80 " + std::to_string(std::min<uint64_t>(total, 0xffffffffULL)) + "\r\n");
 }
 

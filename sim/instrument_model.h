@@ -14,7 +14,6 @@ namespace sim {
 class InstrumentModel {
 public:
     virtual ~InstrumentModel() = default;
-    virtual const char* family() const = 0;
 
     // Length of the first complete request at the start of the bytes, 0
     // while it is incomplete. Must consume overlong input somehow, so that
@@ -33,17 +32,20 @@ public:
     virtual uint32_t count(uint32_t channel) const = 0;
     virtual void setCount(uint32_t channel, uint32_t value) = 0;
 
-    // Family-specific control command (words split on spaces); false when
-    // the command is not the model's. reply gets "ok ..." or "err ...".
+    // The model's control command (words split on spaces); false when the
+    // command is not the model's. reply gets "ok ..." or "err ...".
     virtual bool control(const std::vector<std::string>& words, std::string& reply) = 0;
-    // One line per family-specific control command, for help texts.
-    virtual const char* controlHelp() const = 0;
+    // One line per control command of the model, for help texts.
+    virtual std::string controlHelp() const = 0;
 };
 
-// Models by family name ("korv"); null for an unknown family.
-std::unique_ptr<InstrumentModel> CreateModel(const std::string& family);
-// The family names CreateModel knows, separated by ", ".
-const char* KnownFamilies();
+// A model by its name in the family table's simulator column ("korv");
+// null for a name no family has.
+std::unique_ptr<InstrumentModel> CreateModel(const std::string& name);
+// The model names of the family table, in its order.
+std::vector<std::string> ModelNames();
+// The same, separated by ", ".
+std::string KnownFamilies();
 
 }  // namespace sim
 }  // namespace linkbay

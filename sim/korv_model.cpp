@@ -1,12 +1,11 @@
 #include "sim/korv_model.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
+#include "sim/byte_escapes.h"
 #include "sim/control_words.h"
-#include "sim/wire_log.h"
 
 namespace linkbay {
 namespace sim {
@@ -53,11 +52,18 @@ const RegisterSpec* FindRegister(uint8_t opcode) {
 
 bool IsPowerOfTwo(int64_t value) { return value > 0 && (value & (value - 1)) == 0; }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+// Two hexadecimal digits, -1 for anything else.
+int OpcodeValue(const std::string& word) {
+    const int high = word.size() == 2 ? HexDigit(word[0]) : -1;
+    const int low = word.size() == 2 ? HexDigit(word[1]) : -1;
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
+}
+
+std::string ClockText(const CalendarTime& time) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%02d %02d %02d %02d %02d %02d", time.month, time.day, time.year % 100,
+                  time.hour, time.minute, time.second);
+    return text;
 }
 }  // namespace
 
@@ -70,7 +76,7 @@ struct KorvModel::Command {
 
 const KorvModel::Command* KorvModel::findCommand(uint8_t opcode) {
     static const Command kCommands[] = {
-        {0x2F, 6, 6, &KorvModel::setClock},          {0x5F, 0, 0, &KorvModel::readClock},
+        {0x2F, 6, 6, &KorvModel::writeClock},        {0x5F, 0, 0, &KorvModel::readClock},
         {0x12, 0, 1, &KorvModel::probe},             {0x92, 0, 1, &KorvModel::start},
         {0x93, 0, 0, &KorvModel::stop},              {0x96, 0, 0, &KorvModel::resetController},
         {0xA0, 0, 0, &KorvModel::clearData},         {0xA1, 0, 0, &KorvModel::clearRois},
@@ -94,8 +100,9 @@ const KorvModel::Command* KorvModel::findCommand(uint8_t opcode) {
     return nullptr;
 }
 
-KorvModel::KorvModel() {
+KorvModel::KorvModel() : AcquiringModel(kChannels) {
     for (const RegisterSpec& spec : kRegisters) m_registers[spec.opcode] = spec.initial;
+    followTimePreset();
 }
 
 // A request ends with its carriage return; a run of bytes without one that
@@ -109,11 +116,9 @@ size_t KorvModel::requestLength(const char* bytes, size_t count) const {
 bool KorvModel::parse(const std::string& request, Request& parsed) const {
     if (request.size() > kMaxRequest || request.empty() || request.back() != '\r') return false;
     std::vector<std::string> words = SplitWords(request.substr(0, request.size() - 1));
-    if (words.empty() || words[0].size() != 2) return false;
-    const int high = HexValue(words[0][0]);
-    const int low = HexValue(words[0][1]);
-    if (high < 0 || low < 0) return false;
-    parsed.opcode = static_cast<uint8_t>(high * 16 + low);
+    const int opcode = words.empty() ? -1 : OpcodeValue(words[0]);
+    if (opcode < 0) return false;
+    parsed.opcode = static_cast<uint8_t>(opcode);
     parsed.opcodeText[0] = words[0][0];
     parsed.opcodeText[1] = words[0][1];
     for (size_t i = 1; i < words.size(); ++i) {
@@ -143,14 +148,25 @@ std::string KorvModel::valueReply(const Request& request, const std::string& val
     return std::string(request.opcodeText) + " " + value + "\r\n";
 }
 
-int64_t KorvModel::setting(uint8_t opcode) const { return opcode < m_registers.size() ? m_registers[opcode] : 0; }
-
 std::string KorvModel::setRegister(const Request& request) {
     const RegisterSpec* spec = FindRegister(request.opcode);
     const int64_t value = request.args[0];
     if (value < spec->minimum || value > spec->maximum || (spec->powerOfTwo && !IsPowerOfTwo(value))) return "";
     m_registers[request.opcode] = value;
+    followTimePreset();
     return acknowledge(request);
+}
+
+// One time preset, of the time the preset mode names, in the unit of the
+// time base; the largest value in minutes stands for none.
+void KorvModel::followTimePreset() {
+    const int64_t value = m_registers[kTimePreset];
+    const bool minutes = m_registers[kTimeBase] != 0;
+    const uint64_t limitUs = minutes && value == kNoTimePreset
+                                 ? kNoPreset
+                                 : static_cast<uint64_t>(value) * (minutes ? 60 : 1) * 1000000ULL;
+    const bool live = m_registers[kPresetMode] == 0;
+    setTimePresets(live ? limitUs : kNoPreset, live ? kNoPreset : limitUs);
 }
 
 std::string KorvModel::readRegister(const Request& request) {
@@ -158,46 +174,22 @@ std::string KorvModel::readRegister(const Request& request) {
 }
 
 // All six fields 0 leave the clock unset, as a fresh instrument has it.
-std::string KorvModel::setClock(const Request& request) {
+std::string KorvModel::writeClock(const Request& request) {
     static const int kMinimum[6] = {1, 1, 0, 0, 0, 0};
     static const int kMaximum[6] = {12, 31, 99, 23, 59, 59};
-    bool allZero = true;
-    for (size_t i = 0; i < 6; ++i) allZero = allZero && request.args[i] == 0;
-    if (allZero) {
-        m_clockSet = false;
+    const std::vector<int64_t>& a = request.args;
+    if (std::all_of(a.begin(), a.end(), [](int64_t field) { return field == 0; })) {
+        setClock(CalendarTime{});
         return acknowledge(request);
     }
     for (size_t i = 0; i < 6; ++i) {
-        if (request.args[i] < kMinimum[i] || request.args[i] > kMaximum[i]) return "";
+        if (a[i] < kMinimum[i] || a[i] > kMaximum[i]) return "";
     }
-    std::tm fields{};
-    fields.tm_mon = static_cast<int>(request.args[0]) - 1;
-    fields.tm_mday = static_cast<int>(request.args[1]);
-    fields.tm_year = static_cast<int>(request.args[2]) + 100;
-    fields.tm_hour = static_cast<int>(request.args[3]);
-    fields.tm_min = static_cast<int>(request.args[4]);
-    fields.tm_sec = static_cast<int>(request.args[5]);
-    m_clockOffset = static_cast<int64_t>(timegm(&fields)) - static_cast<int64_t>(std::time(nullptr));
-    m_clockSet = true;
+    setClock({2000 + int(a[2]), int(a[0]), int(a[1]), int(a[3]), int(a[4]), int(a[5])});
     return acknowledge(request);
 }
 
-std::array<int, 6> KorvModel::clockFields() const {
-    if (!m_clockSet) return {0, 0, 0, 0, 0, 0};
-    const std::time_t now = static_cast<std::time_t>(std::time(nullptr) + m_clockOffset);
-    std::tm fields{};
-    gmtime_r(&now, &fields);
-    return {fields.tm_mon + 1, fields.tm_mday, fields.tm_year % 100, fields.tm_hour, fields.tm_min, fields.tm_sec};
-}
-
-std::string KorvModel::clockText(const std::array<int, 6>& fields) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d %02d %02d %02d %02d %02d", fields[0], fields[1], fields[2], fields[3],
-                  fields[4], fields[5]);
-    return text;
-}
-
-std::string KorvModel::readClock(const Request& request) { return valueReply(request, clockText(clockFields())); }
+std::string KorvModel::readClock(const Request& request) { return valueReply(request, ClockText(clockNow())); }
 
 std::string KorvModel::probe(const Request& request) { return acknowledge(request); }
 
@@ -214,17 +206,17 @@ std::string KorvModel::stop(const Request& request) {
 // The acquisition controller starts over; the spectrum, the ROI slots and the
 // analogue settings survive, which is why drivers re-send presets afterwards.
 std::string KorvModel::resetController(const Request& request) {
-    m_acquisition.stop();
+    stopAcquisition();
     m_registers[kPresetMode] = 0;
     m_registers[kTimeBase] = 1;
     m_registers[kTimePreset] = kNoTimePreset;
+    followTimePreset();
     for (RoiSlot& slot : m_rois) slot.integralPreset = 0;
     return acknowledge(request);
 }
 
 std::string KorvModel::clearData(const Request& request) {
-    m_spectrum.clear();
-    m_acquisition.clearTimes();
+    AcquiringModel::clearData();
     return acknowledge(request);
 }
 
@@ -235,7 +227,8 @@ std::string KorvModel::clearRois(const Request& request) {
 
 std::string KorvModel::defineRoi(const Request& request) {
     const int64_t slot = request.args[0], first = request.args[1], last = request.args[2];
-    if (slot < 1 || slot > static_cast<int64_t>(kRoiSlots) || first < 0 || last < first || last >= kChannels) {
+    if (slot < 1 || slot > static_cast<int64_t>(kRoiSlots) || first < 0 || last < first ||
+        last >= static_cast<int64_t>(kChannels)) {
         return "";
     }
     RoiSlot& entry = m_rois[static_cast<size_t>(slot - 1)];
@@ -267,7 +260,7 @@ uint32_t KorvModel::widthFor(uint32_t channels) const {
     if (m_transferWidth != 0) return m_transferWidth;
     uint32_t largest = 0;
     for (uint32_t channel = 0; channel < channels && channel < kChannels; ++channel) {
-        largest = std::max(largest, m_spectrum.count(channel));
+        largest = std::max(largest, count(channel));
     }
     return largest <= 0xff ? 1 : largest <= 0xffff ? 2 : 4;
 }
@@ -284,7 +277,7 @@ std::string KorvModel::transfer(const Request&) {
     std::string reply = text;
     reply.reserve(reply.size() + static_cast<size_t>(channels) * width);
     for (uint32_t channel = 0; channel < channels; ++channel) {
-        const uint64_t value = std::min<uint64_t>(m_spectrum.count(channel), ceiling);
+        const uint64_t value = std::min<uint64_t>(count(channel), ceiling);
         for (uint32_t byte = 0; byte < width; ++byte) reply += static_cast<char>((value >> (8 * byte)) & 0xff);
     }
     return reply;
@@ -302,18 +295,18 @@ std::string KorvModel::measuredHighVoltage(const Request& request) {
 
 // The time the preset counts (live or true), in the unit of the time base.
 std::string KorvModel::elapsed(const Request& request) {
-    const uint64_t counted = m_registers[kPresetMode] == 0 ? m_acquisition.liveUs() : m_acquisition.trueUs();
+    const uint64_t counted = m_registers[kPresetMode] == 0 ? liveUs() : trueUs();
     const uint64_t seconds = counted / 1000000;
     return valueReply(request, std::to_string(m_registers[kTimeBase] ? seconds / 60 : seconds));
 }
 
 std::string KorvModel::statusWord(const Request& request) {
-    return valueReply(request, std::to_string(m_acquisition.running() ? m_activeBits : 0));
+    return valueReply(request, std::to_string(acquiring() ? m_activeBits : 0));
 }
 
 std::string KorvModel::livePercentage(const Request& request) {
-    const uint64_t trueUs = m_acquisition.trueUs();
-    const uint64_t percent = trueUs == 0 ? 0 : (m_acquisition.liveUs() * 100 + trueUs / 2) / trueUs;
+    const uint64_t trueTime = trueUs();
+    const uint64_t percent = trueTime == 0 ? 0 : (liveUs() * 100 + trueTime / 2) / trueTime;
     return valueReply(request, std::to_string(percent));
 }
 
@@ -328,7 +321,7 @@ std::string KorvModel::firmwareVersion(const Request& request) {
 }
 
 std::string KorvModel::acquisitionStart(const Request& request) {
-    return valueReply(request, clockText(m_startFields));
+    return valueReply(request, ClockText(startTime()));
 }
 
 // The counts of the defined ROIs, or of the whole spectrum without any.
@@ -338,58 +331,58 @@ std::string KorvModel::integral(const Request& request) {
     for (const RoiSlot& slot : m_rois) {
         if (!slot.defined) continue;
         anyRoi = true;
-        total += m_spectrum.sum(slot.start, slot.end);
+        total += spectrum().sum(slot.start, slot.end);
     }
-    if (!anyRoi) total = m_spectrum.sum(0, kChannels - 1);
+    if (!anyRoi) total = spectrum().sum(0, kChannels - 1);
     return valueReply(request, std::to_string(std::min<uint64_t>(total, 0xffffffffULL)));
 }
 
 uint32_t KorvModel::channelsInUse() const { return static_cast<uint32_t>(m_registers[kConversionGain]); }
 
-bool KorvModel::presetReached() const {
-    const int64_t value = m_registers[kTimePreset];
-    const bool minutes = m_registers[kTimeBase] != 0;
-    if (!(minutes && value == kNoTimePreset)) {
-        const uint64_t limitUs = static_cast<uint64_t>(value) * (minutes ? 60 : 1) * 1000000ULL;
-        const uint64_t counted = m_registers[kPresetMode] == 0 ? m_acquisition.liveUs() : m_acquisition.trueUs();
-        if (counted >= limitUs) return true;
-    }
+// The integral presets of the ROIs; the time presets are the base's.
+bool KorvModel::familyPresetReached() const {
     for (const RoiSlot& slot : m_rois) {
-        if (slot.defined && slot.integralPreset != 0 && m_spectrum.sum(slot.start, slot.end) >= slot.integralPreset) {
+        if (slot.defined && slot.integralPreset != 0 && spectrum().sum(slot.start, slot.end) >= slot.integralPreset) {
             return true;
         }
     }
     return false;
 }
 
-void KorvModel::advance(uint64_t elapsedUs) {
-    m_acquisition.advance(elapsedUs, m_spectrum, channelsInUse(), [this] { return presetReached(); });
+const ControlRow<KorvModel::ControlHandler> KorvModel::kControls[] = {
+    {"width", &KorvModel::controlWidth, "width 1|2|4|auto          bytes per channel of the spectrum transfer"},
+    {"announce", &KorvModel::controlAnnounce,
+     "announce N|auto           channel count the transfer announces (auto: the conversion gain)"},
+    {"reg", &KorvModel::controlRegister, "reg XX                    a setting by the hexadecimal opcode that sets it"},
+    {"roi", &KorvModel::controlRoi, "roi N                     slot N: defined, start, end, integral preset"},
+};
+
+bool KorvModel::familyControl(const Words& words, std::string& reply) {
+    const auto* row = FindControl(kControls, words[0]);
+    if (row) reply = (this->*(row->handler))(words);
+    return row != nullptr;
 }
 
-void KorvModel::startAcquisition() {
-    if (m_acquisition.running()) return;
-    m_startFields = clockFields();
-    m_acquisition.start();
-    advance(0);
+std::string KorvModel::familyControlHelp() const { return ControlHelpText(kControls); }
+
+const std::vector<AcquiringModel::Setting>& KorvModel::familySettings() const {
+    static const std::vector<Setting> kSettings = {
+        {"battery", false, 99.99, [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_batteryVolts = v; },
+         "battery V               volts that 63 reads"},
+        {"version", false, 9.99,
+         [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_firmwareVersion = v; },
+         "version V               firmware version that 71 reads"},
+        {"serial", true, 4294967295.0,
+         [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_serialNumber = uint32_t(v); },
+         "serial N                serial number that 6B reads"},
+        {"active-bits", true, 4294967295.0,
+         [](AcquiringModel& m, double v) { static_cast<KorvModel&>(m).m_activeBits = uint32_t(v); },
+         "active-bits N           status word (67) while acquiring"},
+    };
+    return kSettings;
 }
 
-void KorvModel::stopAcquisition() {
-    m_acquisition.stop();
-    m_acquisition.dropRemainder();
-}
-
-const char* KorvModel::controlHelp() const {
-    return "width 1|2|4|auto          bytes per channel of the spectrum transfer\n"
-           "announce N|auto           channel count the transfer announces (auto: the conversion gain)\n"
-           "set NAME VALUE            live-percent, battery, version, serial, active-bits,\n"
-           "                          rate (pulses a second while acquiring, up to 10000)\n"
-           "reg XX                    a setting by the hexadecimal opcode that sets it\n"
-           "roi N                     slot N: defined, start, end, integral preset\n"
-           "times                     true and live time in microseconds\n"
-           "request XX [ARGS...]      hand the instrument a request past the line; its reply, escaped\n";
-}
-
-std::string KorvModel::controlWidth(const std::vector<std::string>& words) {
+std::string KorvModel::controlWidth(const Words& words) {
     uint64_t width = 0;
     if (words.size() == 2 && words[1] == "auto") {
         m_transferWidth = 0;
@@ -401,7 +394,7 @@ std::string KorvModel::controlWidth(const std::vector<std::string>& words) {
     return Ok();
 }
 
-std::string KorvModel::controlAnnounce(const std::vector<std::string>& words) {
+std::string KorvModel::controlAnnounce(const Words& words) {
     uint64_t channels = 0;
     if (words.size() == 2 && words[1] == "auto") {
         m_announcedChannels = 0;
@@ -413,47 +406,15 @@ std::string KorvModel::controlAnnounce(const std::vector<std::string>& words) {
     return Ok();
 }
 
-std::string KorvModel::controlSet(const std::vector<std::string>& words) {
-    struct Setting {
-        const char* name;
-        bool whole;
-        double maximum;
-        void (*apply)(KorvModel&, double);
-    };
-    static const Setting kSettings[] = {
-        {"live-percent", true, 100, [](KorvModel& m, double v) { m.m_acquisition.setLivePercent(uint32_t(v)); }},
-        {"battery", false, 99.99, [](KorvModel& m, double v) { m.m_batteryVolts = v; }},
-        {"version", false, 9.99, [](KorvModel& m, double v) { m.m_firmwareVersion = v; }},
-        {"serial", true, 4294967295.0, [](KorvModel& m, double v) { m.m_serialNumber = uint32_t(v); }},
-        {"active-bits", true, 4294967295.0, [](KorvModel& m, double v) { m.m_activeBits = uint32_t(v); }},
-        // Each pulse is drawn: at this rate an hour's 'advance' stays well under the
-        // time-outs of the driver waiting on the line meanwhile.
-        {"rate", false, 1e4, [](KorvModel& m, double v) { m.m_spectrum.setCountRate(v); }},
-    };
-    if (words.size() != 3) return Err("usage: set NAME VALUE (live-percent, battery, version, serial, active-bits, rate)");
-    uint64_t whole = 0;
-    double real = 0;
-    for (const Setting& setting : kSettings) {
-        if (words[1] != setting.name) continue;
-        const bool valid = setting.whole ? ParseUnsigned(words[2], whole) && whole <= setting.maximum
-                                         : ParseReal(words[2], real) && real >= 0 && real <= setting.maximum;
-        if (!valid) return Err("cannot set " + words[1] + " to " + words[2]);
-        setting.apply(*this, setting.whole ? static_cast<double>(whole) : real);
-        return Ok();
-    }
-    return Err("no setting '" + words[1] + "': live-percent, battery, version, serial, active-bits, rate");
-}
-
-std::string KorvModel::controlRegister(const std::vector<std::string>& words) {
-    const int high = words.size() == 2 && words[1].size() == 2 ? HexValue(words[1][0]) : -1;
-    const int low = words.size() == 2 && words[1].size() == 2 ? HexValue(words[1][1]) : -1;
-    if (high < 0 || low < 0 || !FindRegister(static_cast<uint8_t>(high * 16 + low))) {
+std::string KorvModel::controlRegister(const Words& words) {
+    const int opcode = words.size() == 2 ? OpcodeValue(words[1]) : -1;
+    if (opcode < 0 || !FindRegister(static_cast<uint8_t>(opcode))) {
         return Err("usage: reg XX, XX the hexadecimal opcode of a setting (01 to 1F)");
     }
-    return Ok(std::to_string(m_registers[static_cast<size_t>(high * 16 + low)]));
+    return Ok(std::to_string(m_registers[static_cast<size_t>(opcode)]));
 }
 
-std::string KorvModel::controlRoi(const std::vector<std::string>& words) {
+std::string KorvModel::controlRoi(const Words& words) {
     uint64_t number = 0;
     if (words.size() != 2 || !ParseUnsigned(words[1], number) || number < 1 || number > kRoiSlots) {
         return Err("usage: roi N (1 to 29)");
@@ -461,36 +422,6 @@ std::string KorvModel::controlRoi(const std::vector<std::string>& words) {
     const RoiSlot& slot = m_rois[number - 1];
     return Ok(std::to_string(slot.defined ? 1 : 0) + " " + std::to_string(slot.start) + " " +
               std::to_string(slot.end) + " " + std::to_string(slot.integralPreset));
-}
-
-std::string KorvModel::controlTimes(const std::vector<std::string>&) {
-    return Ok(std::to_string(m_acquisition.trueUs()) + " " + std::to_string(m_acquisition.liveUs()));
-}
-
-// Past the line: no exchange, no fault, nothing in the wire log, so a test
-// can set the instrument up without the setup showing among the bytes.
-std::string KorvModel::controlRequest(const std::vector<std::string>& words) {
-    if (words.size() < 2) return Err("usage: request XX [ARGS...], the request without its carriage return");
-    std::string request = words[1];
-    for (size_t i = 2; i < words.size(); ++i) request += " " + words[i];
-    return Ok(EscapeBytes(answer(request + "\r")));
-}
-
-bool KorvModel::control(const std::vector<std::string>& words, std::string& reply) {
-    using ControlHandler = std::string (KorvModel::*)(const std::vector<std::string>&);
-    static const std::pair<const char*, ControlHandler> kControls[] = {
-        {"width", &KorvModel::controlWidth}, {"announce", &KorvModel::controlAnnounce},
-        {"set", &KorvModel::controlSet},     {"reg", &KorvModel::controlRegister},
-        {"roi", &KorvModel::controlRoi},     {"times", &KorvModel::controlTimes},
-        {"request", &KorvModel::controlRequest},
-    };
-    for (const auto& entry : kControls) {
-        if (words[0] == entry.first) {
-            reply = (this->*(entry.second))(words);
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace sim

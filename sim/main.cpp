@@ -125,10 +125,16 @@ void RemoveLinkIfOurs(const std::string& link, const std::string& device) {
     if (length >= 0 && std::string(target, static_cast<size_t>(length)) == device) ::unlink(link.c_str());
 }
 
-void PrintHelp(const char* familyHelp) {
-    std::printf(kUsage, linkbay::sim::KnownFamilies());
-    std::printf("\nControl commands (one a line on the control port; replies end with 'ok' or 'err'):\n%s%s",
-                linkbay::sim::Simulator::ControlHelp().c_str(), familyHelp);
+// The commands of the family named, or of every family when none is.
+void PrintHelp(const std::string& family) {
+    std::printf(kUsage, linkbay::sim::KnownFamilies().c_str());
+    std::printf("\nControl commands (one a line on the control port; replies end with 'ok' or 'err'):\n%s",
+                linkbay::sim::Simulator::ControlHelp().c_str());
+    for (const std::string& name : linkbay::sim::ModelNames()) {
+        const auto model = linkbay::sim::CreateModel(name);
+        if (!model || (!family.empty() && name != family)) continue;
+        std::printf("\nControl commands of a %s instrument:\n%s", name.c_str(), model->controlHelp().c_str());
+    }
 }
 
 }  // namespace
@@ -136,12 +142,11 @@ void PrintHelp(const char* familyHelp) {
 int main(int argc, char** argv) {
     Arguments arguments;
     if (!ParseArguments(argc, argv, arguments)) return 2;
-    std::unique_ptr<linkbay::sim::InstrumentModel> model =
-        linkbay::sim::CreateModel(arguments.family.empty() ? "korv" : arguments.family);
     if (arguments.help) {
-        PrintHelp(model ? model->controlHelp() : "");
+        PrintHelp(arguments.family);
         return 0;
     }
+    std::unique_ptr<linkbay::sim::InstrumentModel> model = linkbay::sim::CreateModel(arguments.family);
     if (!model) {
         Fail("unknown family '" + arguments.family + "'; known: " + linkbay::sim::KnownFamilies());
         return 2;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sim/pseudo_terminal.h"
+
 namespace linkbay {
 namespace sim {
 
@@ -20,27 +22,21 @@ public:
     bool open(const std::string& linkPath, std::string& error);
     // Drops the line: the driver's port sees a hang-up.
     void close();
-    bool isOpen() const { return m_fdMaster >= 0; }
+    bool isOpen() const { return m_master.isOpen(); }
 
-    int masterFd() const { return m_fdMaster; }
-    const std::string& devicePath() const { return m_devicePath; }
+    int masterFd() const { return m_master.fd(); }
+    const std::string& devicePath() const { return m_master.devicePath(); }
     const std::string& linkPath() const { return m_linkPath; }
     // Baud rate the driver set on its side of the line (0 when unknown).
     uint32_t lineBaud() const;
 
 private:
-    bool pointLink(std::string& error) const;
-
-    int m_fdMaster = -1;
+    PtyMaster m_master;
     // Our own handle on the device side: keeps the master readable while no
     // driver has the port open, instead of reporting a hang-up.
     int m_fdDeviceKeep = -1;
-    std::string m_devicePath;
     std::string m_linkPath;
 };
-
-// Reads the output speed of a terminal through the descriptor given.
-uint32_t ReadLineBaud(int fd);
 
 }  // namespace sim
 }  // namespace linkbay

@@ -6,11 +6,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sstream>
-#include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
 #include "sim/control_words.h"
+#include "sim/pseudo_terminal.h"
 
 namespace linkbay {
 namespace sim {
@@ -22,7 +22,7 @@ constexpr uint32_t kDefaultGarbageBytes = 24;
 constexpr uint32_t kDefaultReturnMs = 500;
 // A reader that takes nothing for this long has gone; the rest of the reply
 // is dropped rather than blocking the instrument for ever.
-constexpr auto kWriteGiveUp = std::chrono::seconds(5);
+constexpr int kWriteGiveUpMs = 5000;
 // Pacing writes a few milliseconds of the line at a time.
 constexpr uint32_t kChunkMs = 2;
 
@@ -238,10 +238,7 @@ void Simulator::runExchange(const std::string& request) {
     }
 }
 
-bool Simulator::inputWaiting() const {
-    int count = 0;
-    return ioctl(m_endpoint.masterFd(), FIONREAD, &count) == 0 && count > 0;
-}
+bool Simulator::inputWaiting() const { return BytesWaiting(m_endpoint.masterFd()) > 0; }
 
 // Each chunk is written when its last byte would have left a real line, so
 // the reader never gets a byte earlier than the wire would deliver it.
@@ -262,25 +259,12 @@ bool Simulator::send(const std::string& bytes) {
 }
 
 bool Simulator::writeChunk(const char* bytes, size_t count) {
-    auto lastProgress = std::chrono::steady_clock::now();
-    for (size_t done = 0; done < count;) {
-        if (m_stop || !m_endpoint.isOpen()) return false;
-        const ssize_t written = ::write(m_endpoint.masterFd(), bytes + done, count - done);
-        if (written > 0) {
-            m_wireLog.record(WireDirection::kOut, bytes + done, static_cast<size_t>(written));
-            done += static_cast<size_t>(written);
-            lastProgress = std::chrono::steady_clock::now();
-            continue;
-        }
-        if (written < 0 && errno != EAGAIN && errno != EINTR) return false;
-        if (std::chrono::steady_clock::now() - lastProgress > kWriteGiveUp) {
-            m_wireLog.recordEvent("reader took nothing for 5 s: rest of the reply dropped");
-            return false;
-        }
-        pollfd fd{m_endpoint.masterFd(), POLLOUT, 0};
-        poll(&fd, 1, 20);
-    }
-    return true;
+    size_t written = 0;
+    const WriteEnd end = WriteAsTaken(m_endpoint.masterFd(), bytes, count, kWriteGiveUpMs, written,
+                                      [this] { return m_stop.load() || !m_endpoint.isOpen(); });
+    m_wireLog.record(WireDirection::kOut, bytes, written);
+    if (end == WriteEnd::kIdle) m_wireLog.recordEvent("reader took nothing for 5 s: rest of the reply dropped");
+    return end == WriteEnd::kDone;
 }
 
 // Sleeps until the time given; false when the simulator is stopping or the

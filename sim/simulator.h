@@ -77,7 +77,7 @@ public:
     std::string control(const std::string& line);
     bool quitRequested() const { return m_quit.load(); }
     void requestQuit() { m_quit = true; }
-    // One line per generic control command.
+    // The help of the simulator-wide control commands, one or more lines each.
     static std::string ControlHelp();
 
 private:

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <sstream>
 
+#include "sim/control_table.h"
 #include "sim/control_words.h"
 #include "sim/simulator.h"
 
@@ -149,40 +150,6 @@ std::string Status(Simulator& simulator, const Words&) {
               std::to_string(simulator.exchanges()) + " returns=" + std::to_string(simulator.returns()));
 }
 
-std::string Counts(Simulator& simulator, const Words& words) {
-    uint64_t first = 0, count = 0;
-    if (words.size() != 3 || !ParseUnsigned(words[1], first) || !ParseUnsigned(words[2], count) ||
-        first > 4096 || count > 4096 - first) {
-        return Err("usage: counts FIRST N (channels 0 to 4095)");
-    }
-    std::string text;
-    simulator.withModel([&](InstrumentModel& model) {
-        for (uint64_t channel = first; channel < first + count; ++channel) {
-            text += (text.empty() ? "" : " ") + std::to_string(model.count(static_cast<uint32_t>(channel)));
-        }
-    });
-    return Ok(text);
-}
-
-std::string SetCounts(Simulator& simulator, const Words& words) {
-    uint64_t first = 0;
-    if (words.size() < 3 || !ParseUnsigned(words[1], first) || first > 4096 || words.size() - 2 > 4096 - first) {
-        return Err("usage: set-counts FIRST V... (channels 0 to 4095)");
-    }
-    std::vector<uint32_t> values;
-    for (size_t i = 2; i < words.size(); ++i) {
-        uint64_t value = 0;
-        if (!ParseUnsigned(words[i], value) || value > 0xffffffffu) {
-            return Err("count '" + words[i] + "' is not a number from 0 to 4294967295");
-        }
-        values.push_back(static_cast<uint32_t>(value));
-    }
-    simulator.withModel([&](InstrumentModel& model) {
-        for (size_t i = 0; i < values.size(); ++i) model.setCount(static_cast<uint32_t>(first + i), values[i]);
-    });
-    return Ok();
-}
-
 std::string Quit(Simulator& simulator, const Words&) {
     simulator.requestQuit();
     return Ok();
@@ -190,12 +157,7 @@ std::string Quit(Simulator& simulator, const Words&) {
 
 std::string Help(Simulator& simulator, const Words&);
 
-struct ControlCommand {
-    const char* verb;
-    Handler handler;
-    const char* help;
-};
-const ControlCommand kCommands[] = {
+const ControlRow<Handler> kCommands[] = {
     {"help", Help, "help                      this list"},
     {"path", Path, "path                      device path of the line now"},
     {"exchanges", Exchanges, "exchanges                 number of exchanges served so far"},
@@ -217,36 +179,26 @@ const ControlCommand kCommands[] = {
     {"stop", Stop, "stop                      stop acquiring"},
     {"clock", Clock, "clock manual|real         acquisition time from 'advance' only, or from real time"},
     {"advance", Advance, "advance MS                let MS of acquisition time pass"},
-    {"counts", Counts, "counts FIRST N            the counts of N channels from FIRST"},
-    {"set-counts", SetCounts, "set-counts FIRST V...     set channel counts from FIRST on"},
     {"status", Status, "status                    acquiring flag, exchanges and returns of the line"},
     {"quit", Quit, "quit                      end the simulator program"},
 };
 
-std::string HelpText() {
-    std::string text;
-    for (const ControlCommand& command : kCommands) text += std::string(command.help) + "\n";
-    return text;
-}
-
 std::string Help(Simulator& simulator, const Words&) {
     std::string text;
-    const std::string family = simulator.withModel([](InstrumentModel& model) { return model.controlHelp(); });
-    std::istringstream lines(HelpText() + family);
+    const std::string model = simulator.withModel([](InstrumentModel& model) { return model.controlHelp(); });
+    std::istringstream lines(ControlHelpText(kCommands) + model);
     for (std::string line; std::getline(lines, line);) text += "+ " + line + "\n";
     return text + Ok();
 }
 
 }  // namespace
 
-std::string Simulator::ControlHelp() { return HelpText(); }
+std::string Simulator::ControlHelp() { return ControlHelpText(kCommands); }
 
 std::string Simulator::control(const std::string& line) {
     const Words words = SplitWords(line);
     if (words.empty()) return Err("empty command; try 'help'");
-    for (const ControlCommand& command : kCommands) {
-        if (words[0] == command.verb) return command.handler(*this, words);
-    }
+    if (const auto* command = FindControl(kCommands, words[0])) return command->handler(*this, words);
     std::string reply;
     if (withModel([&](InstrumentModel& model) { return model.control(words, reply); })) return reply;
     return Err("unknown command '" + words[0] + "'; try 'help'");

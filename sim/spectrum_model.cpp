@@ -41,13 +41,14 @@ struct Peak {
     double sigma;
     double weight;
 };
-// A falling continuum under three lines of different width and strength.
+// A falling continuum under three lines of different width and strength, in
+// channels of a 4096-channel spectrum; other sizes stretch it.
 const Peak kPeaks[] = {{662.0, 9.0, 0.18}, {1460.0, 14.0, 0.10}, {2614.0, 20.0, 0.06}};
 constexpr double kContinuumWeight = 0.66;
 constexpr double kContinuumScale = 700.0;
+constexpr double kShapeChannels = 4096.0;
 
-double ShapeAt(uint32_t channel) {
-    const double x = channel;
+double ShapeAt(double x) {
     double value = kContinuumWeight * std::exp(-x / kContinuumScale) / kContinuumScale + 2e-5;
     for (const Peak& peak : kPeaks) {
         const double d = (x - peak.centre) / peak.sigma;
@@ -57,31 +58,37 @@ double ShapeAt(uint32_t channel) {
 }
 }  // namespace
 
-SpectrumModel::SpectrumModel() : m_prng(kSeed) {
+SpectrumModel::SpectrumModel(uint32_t channels)
+    : m_channels(std::min(std::max(channels, 1u), kMaxChannels)),
+      m_counts(m_channels),
+      m_sums(m_channels + 1),
+      m_cumulative(m_channels),
+      m_guide(m_channels),
+      m_prng(kSeed) {
     double total = 0;
-    for (uint32_t channel = 0; channel < kChannels; ++channel) {
-        total += ShapeAt(channel);
+    for (uint32_t channel = 0; channel < m_channels; ++channel) {
+        total += ShapeAt(channel * kShapeChannels / m_channels);
         m_cumulative[channel] = total;
     }
     for (double& value : m_cumulative) value /= total;
-    m_cumulative[kChannels - 1] = 1.0;
-    for (uint32_t slot = 0; slot < kGuideSlots; ++slot) {
-        const double low = static_cast<double>(slot) / kGuideSlots;
+    m_cumulative[m_channels - 1] = 1.0;
+    for (uint32_t slot = 0; slot < m_channels; ++slot) {
+        const double low = static_cast<double>(slot) / m_channels;
         const auto found = std::upper_bound(m_cumulative.begin(), m_cumulative.end(), low);
-        m_guide[slot] = static_cast<uint16_t>(std::min<std::ptrdiff_t>(found - m_cumulative.begin(), kChannels - 1));
+        m_guide[slot] = static_cast<uint16_t>(std::min<std::ptrdiff_t>(found - m_cumulative.begin(), m_channels - 1));
     }
 }
 
 // The first channel whose cumulative share exceeds the draw.
 uint32_t SpectrumModel::drawChannel() {
     const double u = m_prng.uniform();
-    uint32_t channel = m_guide[static_cast<uint32_t>(u * kGuideSlots)];
-    while (channel < kChannels - 1 && m_cumulative[channel] <= u) ++channel;
+    uint32_t channel = m_guide[static_cast<uint32_t>(u * m_channels)];
+    while (channel < m_channels - 1 && m_cumulative[channel] <= u) ++channel;
     return channel;
 }
 
 void SpectrumModel::addToSums(uint32_t channel, uint64_t delta) {
-    for (uint32_t i = channel + 1; i <= kChannels; i += i & (0 - i)) m_sums[i] += delta;
+    for (uint32_t i = channel + 1; i <= m_channels; i += i & (0 - i)) m_sums[i] += delta;
 }
 
 uint64_t SpectrumModel::sumBelow(uint32_t end) const {
@@ -91,10 +98,10 @@ uint64_t SpectrumModel::sumBelow(uint32_t end) const {
 }
 
 void SpectrumModel::accumulate(double liveSeconds, uint32_t channelsInUse) {
-    if (channelsInUse == 0 || channelsInUse > kChannels) channelsInUse = kChannels;
+    if (channelsInUse == 0 || channelsInUse > m_channels) channelsInUse = m_channels;
     const uint64_t pulses = m_prng.poisson(m_countRate * liveSeconds);
     for (uint64_t i = 0; i < pulses; ++i) {
-        const uint32_t channel = drawChannel() * channelsInUse / kChannels;
+        const uint32_t channel = drawChannel() * channelsInUse / m_channels;
         if (m_counts[channel] < 0x7fffffffu) {
             ++m_counts[channel];
             addToSums(channel, 1);
@@ -103,22 +110,22 @@ void SpectrumModel::accumulate(double liveSeconds, uint32_t channelsInUse) {
 }
 
 void SpectrumModel::clear() {
-    m_counts.fill(0);
-    m_sums.fill(0);
+    std::fill(m_counts.begin(), m_counts.end(), 0u);
+    std::fill(m_sums.begin(), m_sums.end(), uint64_t{0});
 }
 
 void SpectrumModel::reseed() { m_prng = Prng(kSeed); }
 
 void SpectrumModel::setCount(uint32_t channel, uint32_t value) {
-    if (channel >= kChannels) return;
+    if (channel >= m_channels) return;
     // Unsigned wrap-around makes a smaller value a negative delta.
     addToSums(channel, static_cast<uint64_t>(value) - m_counts[channel]);
     m_counts[channel] = value;
 }
 
 uint64_t SpectrumModel::sum(uint32_t first, uint32_t last) const {
-    if (first > last || first >= kChannels) return 0;
-    return sumBelow(std::min(last, kChannels - 1) + 1) - sumBelow(first);
+    if (first > last || first >= m_channels) return 0;
+    return sumBelow(std::min(last, m_channels - 1) + 1) - sumBelow(first);
 }
 
 void Acquisition::clearTimes() {

@@ -2,14 +2,12 @@
 // on a continuum) with a fixed-seed generator, so every run is repeatable.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace linkbay {
 namespace sim {
-
-constexpr uint32_t kChannels = 4096;
 
 // Small, fast and the same on every platform (splitmix64).
 class Prng {
@@ -26,16 +24,19 @@ private:
 class SpectrumModel {
 public:
     static constexpr uint64_t kSeed = 0x5eed1234abcdULL;
-    SpectrumModel();
+    static constexpr uint32_t kMaxChannels = 32768;
+    // The shape spans the channels whatever their number (1 to kMaxChannels).
+    explicit SpectrumModel(uint32_t channels);
+    uint32_t channels() const { return m_channels; }
 
     // Adds the pulses of liveSeconds at the count rate; channelsInUse folds
-    // the 4096-channel shape onto the channels of the conversion gain.
+    // the shape onto the channels of the conversion gain.
     void accumulate(double liveSeconds, uint32_t channelsInUse);
     void clear();
     // Restarts the generator as if the instrument had just been switched on.
     void reseed();
 
-    uint32_t count(uint32_t channel) const { return channel < kChannels ? m_counts[channel] : 0; }
+    uint32_t count(uint32_t channel) const { return channel < m_channels ? m_counts[channel] : 0; }
     void setCount(uint32_t channel, uint32_t value);
     // Quick whatever the range: preset checks sum up to 29 ROIs every step.
     uint64_t sum(uint32_t first, uint32_t last) const;
@@ -48,15 +49,15 @@ private:
     void addToSums(uint32_t channel, uint64_t delta);
     uint64_t sumBelow(uint32_t end) const;
 
-    std::array<uint32_t, kChannels> m_counts{};
+    uint32_t m_channels;
+    std::vector<uint32_t> m_counts;
     // Partial sums of the counts (a Fenwick tree), so that a range sum takes
     // a dozen steps instead of one per channel.
-    std::array<uint64_t, kChannels + 1> m_sums{};
-    std::array<double, kChannels> m_cumulative{};  // normalised distribution of pulse heights
-    // For each of kGuideSlots equal slices of [0, 1), the first channel a draw
-    // in it can land on, so that a draw scans a channel or two.
-    static constexpr uint32_t kGuideSlots = kChannels;
-    std::array<uint16_t, kGuideSlots> m_guide{};
+    std::vector<uint64_t> m_sums;
+    std::vector<double> m_cumulative;  // normalised distribution of pulse heights
+    // For each of as many equal slices of [0, 1) as there are channels, the
+    // first channel a draw in it can land on, so that a draw scans one or two.
+    std::vector<uint16_t> m_guide;
     Prng m_prng;
     double m_countRate = 2000.0;
 };

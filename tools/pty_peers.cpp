@@ -39,16 +39,17 @@
 #include <thread>
 #include <vector>
 
-#include "support/pty_peer.h"
-#include "support/pty_peer_protocol.h"
+#include "sim/line_settings.h"
+#include "sim/pseudo_terminal.h"
+#include "sim/pty_peer_protocol.h"
 
 namespace {
 
-using linkbay::test::LineSettings;
-using linkbay::test::PtyPeer;
-using linkbay::test::peer_protocol::FromHex;
-using linkbay::test::peer_protocol::kMaxTransfer;
-using linkbay::test::peer_protocol::ToHex;
+using linkbay::sim::LineSettings;
+using linkbay::sim::PtyMaster;
+using linkbay::sim::peer_protocol::FromHex;
+using linkbay::sim::peer_protocol::kMaxTransfer;
+using linkbay::sim::peer_protocol::ToHex;
 
 constexpr int kMaxPorts = 9;
 constexpr size_t kMaxLine = 2 * kMaxTransfer + 64;
@@ -60,7 +61,7 @@ std::string g_sPrefix;
 // The ptys of the start, until a connection opens its own for the port.
 struct StartPorts {
     std::mutex mutex;
-    std::unique_ptr<PtyPeer> peers[kMaxPorts + 1];
+    std::unique_ptr<PtyMaster> peers[kMaxPorts + 1];
 } g_start;
 
 // A pty nobody has as controlling terminal becomes the controlling terminal
@@ -95,19 +96,22 @@ bool GiveSessionOfItsOwn(const std::string& sDevice) {
     return bHeld;
 }
 
-// Replaced atomically, so that a program opening the port never finds the
-// link missing.
 std::string PointPortAt(int nPort, const std::string& sTarget) {
     if (g_sPrefix.empty()) return "no Wine prefix: give it as an argument or in WINEPREFIX";
-    static std::atomic<unsigned> s_nTemporary{0};
-    const std::string sLink = g_sPrefix + "/dosdevices/com" + std::to_string(nPort);
-    const std::string sTemporary = sLink + ".new" + std::to_string(getpid()) + "_" + std::to_string(++s_nTemporary);
-    if (symlink(sTarget.c_str(), sTemporary.c_str()) != 0 || rename(sTemporary.c_str(), sLink.c_str()) != 0) {
-        const std::string sError = "cannot point " + sLink + " at " + sTarget + ": " + strerror(errno);
-        unlink(sTemporary.c_str());
-        return sError;
+    std::string sError;
+    linkbay::sim::PointLinkAt(g_sPrefix + "/dosdevices/com" + std::to_string(nPort), sTarget, sError);
+    return sError;
+}
+
+// A fresh pty held by a session of its own; null with the reason in sError.
+std::unique_ptr<PtyMaster> OpenPty(std::string& sError) {
+    auto pty = std::make_unique<PtyMaster>();
+    if (!pty->open(sError)) return nullptr;
+    if (!GiveSessionOfItsOwn(pty->devicePath())) {
+        sError = "cannot give " + pty->devicePath() + " a session";
+        return nullptr;
     }
-    return std::string();
+    return pty;
 }
 
 // A word of a request as an error names it: short, and printable whatever was sent.
@@ -168,7 +172,7 @@ private:
     std::string HangUp(const Request& r);
     std::string Link(const Request& r);
 
-    std::unique_ptr<PtyPeer> m_peers[kMaxPorts + 1];
+    std::unique_ptr<PtyMaster> m_peers[kMaxPorts + 1];
 };
 
 const Session::Verb Session::kVerbs[] = {
@@ -206,10 +210,10 @@ std::string Session::Answer(const std::string& sLine) {
 }
 
 std::string Session::Open(const Request& r) {
-    auto peer = std::make_unique<PtyPeer>();
-    if (!peer->ok()) return std::string("error cannot open a pseudo-terminal: ") + strerror(errno);
-    if (!GiveSessionOfItsOwn(peer->devicePath())) return "error cannot give " + peer->devicePath() + " a session";
-    const std::string sError = PointPortAt(r.nPort, peer->devicePath());
+    std::string sError;
+    auto peer = OpenPty(sError);
+    if (!peer) return "error " + sError;
+    sError = PointPortAt(r.nPort, peer->devicePath());
     if (!sError.empty()) return "error " + sError;
     {
         std::lock_guard<std::mutex> lock(g_start.mutex);
@@ -223,21 +227,27 @@ std::string Session::Write(const Request& r) {
     std::string bytes;
     if (r.args[0].size() > 2 * kMaxTransfer) return "error more than " + std::to_string(kMaxTransfer) + " bytes";
     if (!FromHex(r.args[0], &bytes)) return "error bytes must be pairs of hex digits";
-    return m_peers[r.nPort]->write(bytes) ? "ok" : "error the device side took no more bytes for a second";
+    size_t cbWritten = 0;
+    const bool bDone = linkbay::sim::WriteAsTaken(m_peers[r.nPort]->fd(), bytes.data(), bytes.size(), 1000,
+                                                  cbWritten) == linkbay::sim::WriteEnd::kDone;
+    return bDone ? "ok" : "error the device side took no more bytes for a second";
 }
 
 std::string Session::Read(const Request& r) {
     long cbMax = 0, nTimeoutMs = 0;
     if (!ParseNumber(r.args[0], 1, kMaxTransfer, &cbMax)) return "error MAX must be 1.." + std::to_string(kMaxTransfer);
     if (!ParseNumber(r.args[1], 0, kMaxTimeoutMs, &nTimeoutMs)) return "error TIMEOUT_MS must be 0.." + std::to_string(kMaxTimeoutMs);
-    const std::string bytes = m_peers[r.nPort]->read(static_cast<size_t>(cbMax), static_cast<int>(nTimeoutMs));
+    const std::string bytes =
+        linkbay::sim::ReadUntilQuiet(m_peers[r.nPort]->fd(), static_cast<size_t>(cbMax), static_cast<int>(nTimeoutMs));
     return bytes.empty() ? "ok" : "ok " + ToHex(bytes);
 }
 
-std::string Session::Pending(const Request& r) { return "ok " + std::to_string(m_peers[r.nPort]->pendingFromDevice()); }
+std::string Session::Pending(const Request& r) {
+    return "ok " + std::to_string(linkbay::sim::BytesWaiting(m_peers[r.nPort]->fd()));
+}
 
 std::string Session::Settings(const Request& r) {
-    const LineSettings s = m_peers[r.nPort]->settings();
+    const LineSettings s = linkbay::sim::ReadLineSettings(m_peers[r.nPort]->fd());
     return "ok " + std::to_string(s.baud) + " " + std::to_string(s.dataBits) + " " + s.parity + " " + std::to_string(s.stopBits);
 }
 
@@ -340,7 +350,7 @@ void Finish(Connection& connection) {
 void DrainStartPorts() {
     std::lock_guard<std::mutex> lock(g_start.mutex);
     for (auto& peer : g_start.peers) {
-        if (peer) peer->read(4096, 0);
+        if (peer) linkbay::sim::ReadUntilQuiet(peer->fd(), 4096, 0);
     }
 }
 
@@ -356,9 +366,10 @@ int main(int argc, char** argv) {
     g_sPrefix = pszPrefix != nullptr ? pszPrefix : "";
     signal(SIGCHLD, SIG_IGN);  // the session holders end unwaited for
     for (int n = 1; n <= nPorts; ++n) {
-        g_start.peers[n] = std::make_unique<PtyPeer>();
-        if (!g_start.peers[n]->ok() || !GiveSessionOfItsOwn(g_start.peers[n]->devicePath())) {
-            fprintf(stderr, "%s: cannot open a pseudo-terminal for COM%d\n", argv[0], n);
+        std::string sError;
+        g_start.peers[n] = OpenPty(sError);
+        if (!g_start.peers[n]) {
+            fprintf(stderr, "%s: no pseudo-terminal for COM%d: %s\n", argv[0], n, sError.c_str());
             return 1;
         }
         printf("COM%d %s\n", n, g_start.peers[n]->devicePath().c_str());

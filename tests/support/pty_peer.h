@@ -10,17 +10,13 @@
 #include <mutex>
 #include <string>
 
+#include "sim/line_settings.h"
+
 namespace linkbay {
 namespace test {
 
 class ControlClient;
-
-struct LineSettings {
-    uint32_t baud = 0;
-    int dataBits = 0;
-    char parity = '?';  // 'N', 'E', 'O'
-    int stopBits = 0;
-};
+using sim::LineSettings;
 
 class PtyPeer {
 public:
@@ -57,9 +53,6 @@ private:
 
 // Makes COMn of this process open the path given, whatever it is.
 bool BindPortToPath(int nPort, const std::string& sPath);
-
-// Reads the line settings of a terminal through the descriptor given.
-LineSettings ReadLineSettings(int fd);
 
 }  // namespace test
 }  // namespace linkbay

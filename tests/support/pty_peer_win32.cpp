@@ -10,16 +10,16 @@
 
 #include "control_client.h"
 #include "pty_peer.h"
-#include "pty_peer_protocol.h"
+#include "sim/pty_peer_protocol.h"
 
 namespace linkbay {
 namespace test {
 
 namespace {
 
-using peer_protocol::FromHex;
-using peer_protocol::kMaxTransfer;
-using peer_protocol::ToHex;
+using sim::peer_protocol::FromHex;
+using sim::peer_protocol::kMaxTransfer;
+using sim::peer_protocol::ToHex;
 
 // A connection to the peers program; none when the variable is missing or
 // names no port.

@@ -1,6 +1,7 @@
 // What both ends of the pty peers' control connection agree on: the native
-// linkbay-pty-peers (tools/pty_peers.cpp) and the Windows PtyPeer
-// (pty_peer_win32.cpp). Bytes travel as pairs of hex digits.
+// linkbay-pty-peers (tools/pty_peers.cpp) and the Windows test peer
+// (tests/support/pty_peer_win32.cpp). Bytes travel as pairs of hex digits.
+// Header-only: the Windows side has no simulator library.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +10,7 @@
 #include "sim/byte_escapes.h"
 
 namespace linkbay {
-namespace test {
+namespace sim {
 namespace peer_protocol {
 
 // Bytes one write or read request moves at most; longer runs take several.
@@ -32,7 +33,7 @@ inline bool FromHex(const std::string& sHex, std::string* pBytes) {
     std::string bytes;
     bytes.reserve(sHex.size() / 2);
     for (size_t i = 0; i < sHex.size(); i += 2) {
-        const int nHigh = sim::HexDigit(sHex[i]), nLow = sim::HexDigit(sHex[i + 1]);
+        const int nHigh = HexDigit(sHex[i]), nLow = HexDigit(sHex[i + 1]);
         if (nHigh < 0 || nLow < 0) return false;
         bytes.push_back(static_cast<char>(nHigh << 4 | nLow));
     }
@@ -41,5 +42,5 @@ inline bool FromHex(const std::string& sHex, std::string* pBytes) {
 }
 
 }  // namespace peer_protocol
-}  // namespace test
+}  // namespace sim
 }  // namespace linkbay
