@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,16 +85,11 @@ inline std::string ReplyStep(int nExchange, const std::string& sBytes) {
 // break, and lines that go on with a message start with four blanks.
 inline Texts Messages(const std::string& sText) {
     Texts messages;
-    for (size_t nAt = 0; nAt < sText.size();) {
-        const size_t nBreak = sText.find("\r\n", nAt);
-        const size_t nEnd = nBreak == std::string::npos ? sText.size() : nBreak + 2;
+    for (size_t nAt = 0, nEnd = 0; nAt < sText.size(); nAt = nEnd) {
+        nEnd = std::min(sText.find("\r\n", nAt), sText.size() - 2) + 2;
         const std::string sLine = sText.substr(nAt, nEnd - nAt);
-        if (!messages.empty() && StartsWith(sLine, "    ")) {
-            messages.back() += sLine;
-        } else {
-            messages.push_back(sLine);
-        }
-        nAt = nEnd;
+        if (messages.empty() || !StartsWith(sLine, "    ")) messages.emplace_back();
+        messages.back() += sLine;
     }
     return messages;
 }
@@ -103,11 +97,6 @@ inline Texts Messages(const std::string& sText) {
 inline void ExpectMessagesStartWith(const Texts& messages, const Texts& prefixes) {
     ASSERT_EQ(messages.size(), prefixes.size());
     for (size_t i = 0; i < messages.size(); ++i) EXPECT_TRUE(StartsWith(messages[i], prefixes[i])) << messages[i];
-}
-
-inline std::string Variable(const char* pszName) {
-    const char* pszValue = getenv(pszName);
-    return pszValue != nullptr ? pszValue : std::string();
 }
 
 // The simulator program on COM1 with a KORVCI on the other end of its line,
@@ -166,7 +155,13 @@ public:
             EXPECT_TRUE(r.bOk && r.nMac == 0) << sStep;
             return;
         }
-        if (StartsWith(sStep, "advance ")) return Advance(std::strtoull(sStep.c_str() + 8, nullptr, 10));
+        if (StartsWith(sStep, "advance ")) {
+            for (uint64_t nMs = std::stoull(sStep.substr(8)), nPart = 0; nMs > 0; nMs -= nPart) {
+                nPart = std::min(nMs, kLongestAdvanceMs);
+                EXPECT_EQ(Control("advance " + std::to_string(nPart)), "ok\n");
+            }
+            return;
+        }
         if (StartsWith(sStep, "fault +")) {
             const uint64_t nDone = std::strtoull(OkValue(Control("exchanges")).c_str(), nullptr, 10);
             const size_t nEnd = sStep.find(' ', 7);
@@ -175,15 +170,7 @@ public:
         const std::string sReply = Control(sStep);
         EXPECT_TRUE(StartsWith(sReply, "ok") && sReply.find("??") == std::string::npos) << sStep << ": " << sReply;
     }
-    void Steps(const Texts& steps) {
-        for (const std::string& sStep : steps) Step(sStep);
-    }
-    void Advance(uint64_t nMs) {
-        for (uint64_t nStep = 0; nMs > 0; nMs -= nStep) {
-            nStep = std::min(nMs, kLongestAdvanceMs);
-            ASSERT_EQ(Control("advance " + std::to_string(nStep)), "ok\n");
-        }
-    }
+    void Steps(const Texts& steps) { for (const std::string& sStep : steps) Step(sStep); }
 
     // The instrument logs what it heard before it answers, so what the
     // driver sent is complete once its call returns; a reply is logged only
@@ -211,22 +198,10 @@ public:
         m_bSettled = true;
     }
 
-    // Hands a request ("XX ARGS\r") to the instrument directly, not over the line.
-    std::string Direct(const std::string& sRequest) {
-        return Unescaped(OkValue(Control("request " + sRequest.substr(0, sRequest.find('\r')))));
-    }
-    std::vector<uint32_t> Counts(uint32_t nChannels) {
-        std::istringstream values(OkValue(Control("counts 0 " + std::to_string(nChannels))));
-        std::vector<uint32_t> counts;
-        for (uint32_t n = 0; values >> n;) counts.push_back(n);
-        EXPECT_EQ(counts.size(), nChannels);
-        counts.resize(nChannels);
-        return counts;
-    }
     void SetCounts(const std::vector<uint32_t>& counts) {
         std::string sLine = "set-counts 0";
         for (uint32_t n : counts) sLine += " " + std::to_string(n);
-        EXPECT_EQ(Control(sLine), "ok\n");
+        Step(sLine);
     }
 
     // Where the debug output stands now, and the messages since.
@@ -234,6 +209,10 @@ public:
     Texts DebugSince(size_t nMark) const { return Messages(m_pDebug->text().substr(nMark)); }
 
 private:
+    static std::string Variable(const char* pszName) {
+        const char* pszValue = getenv(pszName);
+        return pszValue != nullptr ? pszValue : std::string();
+    }
     // Under Wine every rig shares DETHUB.INI of the Windows directory: no
     // rate or integral preset of another rig may reach this one's driver.
     static void ForgetProfileKeys() {
