@@ -25,8 +25,9 @@ struct Fault {
     // Short: bytes kept (0: half). Stall: pause in ms (0: 1500).
     // Garbage: bytes sent (0: 24). Hang-up: ms until the line returns (0: 500).
     uint32_t amount = 0;
-    // Reply: the bytes sent instead of the answer.
-    std::string bytes;
+    // Reply: the bytes sent instead of the answer; braced, so that {kind, amount}
+    // still initialises every member.
+    std::string bytes{};
 };
 
 // Names as the control protocol spells them: silence, short, stall, garbage,
