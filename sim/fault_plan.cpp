@@ -12,7 +12,7 @@ const FaultName kFaultNames[] = {
     {FaultKind::kNone, "none"},       {FaultKind::kSilence, "silence"},
     {FaultKind::kShort, "short"},     {FaultKind::kStall, "stall"},
     {FaultKind::kGarbage, "garbage"}, {FaultKind::kReject, "reject"},
-    {FaultKind::kHangUp, "hangup"},
+    {FaultKind::kHangUp, "hangup"},   {FaultKind::kReply, "reply"},
 };
 }  // namespace
 

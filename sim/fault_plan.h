@@ -17,6 +17,7 @@ enum class FaultKind {
     kGarbage,    // bytes that are no answer, without a line end
     kReject,     // the family's rejection instead of the answer
     kHangUp,     // the line drops and comes back after a while
+    kReply,      // bytes of the test's choosing instead of the answer
 };
 
 struct Fault {
@@ -24,10 +25,13 @@ struct Fault {
     // Short: bytes kept (0: half). Stall: pause in ms (0: 1500).
     // Garbage: bytes sent (0: 24). Hang-up: ms until the line returns (0: 500).
     uint32_t amount = 0;
+    // Reply: the bytes sent instead of the answer; braced, so that {kind, amount}
+    // still initialises every member.
+    std::string bytes{};
 };
 
 // Names as the control protocol spells them: silence, short, stall, garbage,
-// reject, hangup. False for an unknown name.
+// reject, hangup, reply. False for an unknown name.
 bool ParseFaultKind(const std::string& name, FaultKind& kind);
 const char* FaultKindName(FaultKind kind);
 

@@ -234,6 +234,7 @@ void Simulator::runExchange(const std::string& request) {
         break;
     }
     case FaultKind::kGarbage: send(GarbageBytes(fault.amount ? fault.amount : kDefaultGarbageBytes)); break;
+    case FaultKind::kReply: send(fault.bytes); break;
     case FaultKind::kHangUp: break;
     }
 }

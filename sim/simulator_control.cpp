@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <sstream>
 
+#include "sim/byte_escapes.h"
 #include "sim/control_table.h"
 #include "sim/control_words.h"
 #include "sim/simulator.h"
@@ -62,21 +63,28 @@ std::string ClearLog(Simulator& simulator, const Words&) {
 }
 
 std::string PlanFault(Simulator& simulator, const Words& words) {
-    FaultKind kind = FaultKind::kNone;
+    Fault fault;
     uint64_t exchange = 0, amount = 0, count = 1;
-    if (words.size() < 3 || words.size() > 5) return Err("usage: fault K|next KIND [N [COUNT]]");
+    if (words.size() < 3 || words.size() > 5) return Err("usage: fault K|next KIND [N|BYTES [COUNT]]");
     if (words[1] != "next" && (!ParseUnsigned(words[1], exchange) || exchange == 0)) {
         return Err("exchange must be 'next' or a number from 1 ('exchanges' tells how many were served)");
     }
-    if (!ParseFaultKind(words[2], kind) || kind == FaultKind::kNone) {
-        return Err("unknown fault '" + words[2] + "': silence, short, stall, garbage, reject or hangup");
+    if (!ParseFaultKind(words[2], fault.kind) || fault.kind == FaultKind::kNone) {
+        return Err("unknown fault '" + words[2] + "': silence, short, stall, garbage, reject, hangup or reply");
     }
-    if (!OptionalNumber(words, 3, 0, amount) || amount > kMaxDelayMs) return Err("N must be a number up to 600000");
+    if (fault.kind == FaultKind::kReply) {
+        // One word, so that COUNT can follow: a space is \x20.
+        if (words.size() < 4 || !UnescapeBytes(words[3], fault.bytes)) {
+            return Err("reply wants BYTES escaped as 'sent' shows them, a space as \\x20");
+        }
+    } else if (!OptionalNumber(words, 3, 0, amount) || amount > kMaxDelayMs) {
+        return Err("N must be a number up to 600000");
+    }
     if (!OptionalNumber(words, 4, 1, count) || count < 1 || count > 1000) {
         return Err("COUNT must be a number from 1 to 1000");
     }
     if (exchange > UINT64_MAX - (count - 1)) return Err("K + COUNT - 1 must not pass 18446744073709551615");
-    const Fault fault{kind, static_cast<uint32_t>(amount)};
+    fault.amount = static_cast<uint32_t>(amount);
     const uint64_t first = simulator.planFault(exchange, fault, static_cast<uint32_t>(count));
     if (first == 0) {
         return Err("the plan holds " + std::to_string(Simulator::kMaxPlannedFaults) +
@@ -168,8 +176,9 @@ const ControlRow<Handler> kCommands[] = {
     {"clear-log", ClearLog, "clear-log                 forget the wire log (sequence numbers keep counting)"},
     {"fault", PlanFault,
      "fault K|next KIND [N [COUNT]]  fault on COUNT exchanges from K: silence, short [bytes],\n"
-     "                          stall [ms], garbage [bytes], reject, hangup [ms until the line returns];\n"
-     "                          10000 planned at most"},
+     "                          stall [ms], garbage [bytes], reject, hangup [ms until the line returns],\n"
+     "                          reply BYTES (in place of N: sent instead of the answer, escaped,\n"
+     "                          a space as \\x20); 10000 planned at most"},
     {"clear-faults", ClearFaults, "clear-faults              forget planned faults"},
     {"hangup", HangUp, "hangup [MS]               drop the line now; it returns after MS (500)"},
     {"pacing", Pacing, "pacing on|off             replies take their wire time (10 bits a byte)"},

@@ -1,204 +1,411 @@
-// The KORV driver over a real pty against a scripted instrument that
-// acknowledges every command it has no script for: the bytes on the wire,
-// the records answered and the error pairs, for what the simulated
-// instrument cannot say (malformed transfers, silence before an answer,
-// any configured rate) and for command lines the driver settles with
-// replies of its choosing (argument checks, small buffers, odd values).
-// Probes, refusals, garbage, every width, the unset clock and the command
-// sequences are tested against the simulator (tests/e2e/korv_sim_test.cpp).
+// The KORV driver against the simulated instrument (korv_rig.h): wire
+// transcripts, records and instrument states stated by each case. Cases
+// that steer the platform's clocks are in korv_driver_posix_test.cpp.
 
-#include <gtest/gtest.h>
+#include <ctime>
+#include <sstream>
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <map>
-#include <memory>
-#include <string>
-#include <vector>
-
-#include "cmdlang/records.h"
-#include "drivers/korv/korvci.h"
-#include "drivers/scripted_instrument.h"
-#include "platform/test_hooks.h"
-#include "support/child_process.h"
-#include "support/test_env.h"
+#include "drivers/korv_rig.h"
 
 namespace linkbay {
 namespace test {
 namespace {
 
+const Result kDone{true, "", 0, 0};
+const std::string kNoBytes = "RS232CI::COMRead(): Incomplete ReadFile(), wanted 4, got 0\r\n";
 
-using Texts = std::vector<std::string>;
-
-struct KorvDebugLines {
-    KorvDebugLines() {
-        platform::SetDebugCapture([](const char* s, void* p) { static_cast<Texts*>(p)->push_back(s); }, &texts);
-    }
-    ~KorvDebugLines() { platform::SetDebugCapture(nullptr, nullptr); }
-    Texts texts;
-};
-
-struct KorvResult {
-    bool bOk;
-    std::string sResp;
-    int32_t nLen;
-    int32_t nMac;
-    int32_t nMic;
-};
-
-// The record a writer makes of the values: the expected answer.
-template <typename Writer, typename... Values>
-std::string Record(Writer pfnWrite, Values... values) {
-    char sz[128] = {};
-    int32_t nLen = 0;
-    pfnWrite(static_cast<int32_t>(sizeof sz), sz, nLen, values...);
-    return sz;
+// The start of the driver's message about one exchange.
+std::string About(const std::string& sRequest, const std::string& sWhat) {
+    return "KORVCI::QueryInstrument(COM1: \"" + sRequest + "\r\"): " + sWhat;
 }
 
-struct KorvRig {
-    static constexpr int kPort = 1;
-    static constexpr int32_t kMcb = 97;
+Result Shown(const std::string& sRecord) { return {true, sRecord, 0, 0}; }
+// A line the driver turns down itself, with the error pair's second half.
+Result BadLine(int32_t nMic) { return {true, "", 131, nMic}; }
 
-    // bAttach false leaves the identification to the test.
-    explicit KorvRig(bool bAttach = true, const std::string& sIni = std::string()) {
-        sDir = UseFreshEnvironment();
-        if (!sIni.empty()) WritePrivateProfileStringA("CONFIG", "BaudRate", sIni.c_str(), "DETHUB.INI");
-        instrument = std::make_unique<ScriptedInstrument>(kPort);
-        instrument->SetFallback([](const std::string&) { return std::string("ok\r\n"); });
-        instrument->Script("33", "33 4096\r\n");
-        driver = std::make_unique<KORVCI>(kMcb);
-        if (bAttach) {
-            Attach();
-            instrument->Clear();
+void ExpectResult(const Result& r, const Result& expected) {
+    EXPECT_EQ(r.bOk, expected.bOk);
+    EXPECT_EQ(r.sResp, expected.sResp);
+    EXPECT_EQ(r.nMac, expected.nMac);
+    EXPECT_EQ(r.nMic, expected.nMic);
+    if (expected.nLen >= 0) {
+        EXPECT_EQ(r.nLen, expected.nLen);
+    }
+}
+
+// ---- link ----------------------------------------------------------------------
+
+// Attaching (no line) identifies the instrument by two probes; any exchange
+// that fails is asked once more, except a refusal.
+TEST(KorvLink, ProbesAndRetriesOverAFaultyLine) {
+    struct Case {
+        const char* pszName;
+        const char* pszIni;  // DETHUB.INI's BaudRate
+        Texts setup;
+        const char* pszLine;  // nullptr: attaching, the result's bOk whether the instrument was taken
+        std::string sSent;
+        std::string sReplied;
+        Result result;
+        Texts debugPrefixes;
+        long long nAtLeastMs = 0;
+    };
+    const std::string kNotKorv = "KORVCI::Attach(COM1:): QueryInt() failed (not KORV?)\r\n";
+    const std::string kProbeRead = About("33", "Error reading response:");
+    const std::string kGainRead = About("37", "Error reading response:");
+    const std::string kGarbage = "#%&*+-/<=>@^_~#%&*+-/<=>";
+    const Result kGain{true, Record(FormatC, 2048), 0, 0};
+    const Result kNotRead{false, "", -3, 0};
+    const Case cases[] = {
+        {"both probes", nullptr, {}, nullptr, "33\r12 0\r", "33 4096\r\n12\r\n", kDone, {}},
+        {"first probe refused", nullptr, {"fault +1 reject"}, nullptr, "33\r", kRejection, {},
+         {About("33", "Unrecognized Command!\r\n"), kNotKorv}},
+        {"second probe refused", nullptr, {"fault +2 reject"}, nullptr, "33\r12 0\r", "33 4096\r\n??\r\n", {},
+         {About("12 0", "Unrecognized Command!\r\n"), "KORVCI::Attach(COM1:): QueryCmd() failed (not KORV?)\r\n"}},
+        {"instrument faster than the line", nullptr, {"baud 19200"}, nullptr, "33\r33\r", "", {},
+         {kNoBytes, kProbeRead, kNoBytes, kProbeRead, kNotKorv}},
+        {"both at the configured rate", "19200", {"baud 19200"}, nullptr, "33\r12 0\r", "33 4096\r\n12\r\n", kDone, {}},
+        {"no line feed within 15 characters", nullptr, {"fault next garbage 0 2"}, "SHOW_GAIN_FINE", "37\r37\r",
+         kGarbage + kGarbage, kNotRead, {About("37", "Too Much Response!\r\n"), About("37", "Too Much Response!\r\n")}},
+        {"acknowledgement stalled past the interval", nullptr, {"fault next stall"}, "SET_GAIN_FINE 100",
+         "07 100\r07 100\r", "07" "07\r\n", kDone,
+         {"RS232CI::COMRead(): Incomplete ReadFile(), wanted 4, got 2\r\n", About("07 100", "Error reading response:")}},
+        {"value stalled past the read time-out", nullptr, {"fault next stall 2600"}, "SHOW_GAIN_FINE", "37\r37\r",
+         "37 2" "37 2048\r\n", kGain,
+         {"RS232CI::COMRead(): Incomplete ReadFile(), wanted 1, got 0\r\n", About("37", "Error in extended response:")}},
+        // The first attempt waits out the 2 s read time-out.
+        {"silence once", nullptr, {"fault next silence"}, "SHOW_GAIN_FINE", "37\r37\r", "37 2048\r\n", kGain,
+         {kNoBytes, kGainRead}, 1500},
+        {"silence twice", nullptr, {"fault next silence 0 2"}, "SHOW_GAIN_FINE", "37\r37\r", "", kNotRead,
+         {kNoBytes, kGainRead, kNoBytes, kGainRead}},
+        {"refused", nullptr, {"fault next reject"}, "SHOW_GAIN_FINE", "37\r", kRejection, {false, "", -1, 0},
+         {About("37", "Unrecognized Command!\r\n")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        SimRig rig(c.pszLine != nullptr, c.pszIni);
+        rig.Steps(c.setup);
+        const size_t nDebug = rig.DebugMark();
+        const long long nStart = NowMs();
+        Result r;
+        if (c.pszLine != nullptr) {
+            r = rig.Exec(c.pszLine);
+        } else {
+            rig.Attach();
+            r = {rig.Present(), "", 0, 0};
         }
+        EXPECT_GE(NowMs() - nStart, c.nAtLeastMs);
+        EXPECT_EQ(rig.Sent(), c.sSent);
+        EXPECT_EQ(rig.Replied(), c.sReplied);
+        ExpectResult(r, c.result);
+        ExpectMessagesStartWith(rig.DebugSince(nDebug), c.debugPrefixes);
     }
-    void Attach() { driver->Attach(RS232CI::COMOpen(kPort)); }
+}
 
-    KorvResult Exec(const std::string& sLine, int32_t nSize = 256) {
-        KorvResult r{false, {}, 0, 0, 0};
-        std::vector<char> buffer(static_cast<size_t>(nSize) + 1, '\0');
-        r.bOk = driver->ExecLine(1, sLine.c_str(), nSize, buffer.data(), &r.nLen, &r.nMac, &r.nMic);
-        r.sResp = buffer.data();
-        return r;
+TEST(KorvLink, ThePortWaitsAsConfigured) {
+    SimRig rig;
+    COMMTIMEOUTS timeouts{};
+    ASSERT_TRUE(GetCommTimeouts(rig.Driver().m_hPort, &timeouts));
+    EXPECT_EQ(std::vector<DWORD>({timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
+                                  timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
+                                  timeouts.WriteTotalTimeoutConstant}),
+              std::vector<DWORD>({1000, 5, 2000, 0, 5000}));
+}
+
+TEST(KorvLink, BaudRateComesFromTheConfigurationWithinItsLimits) {
+    // A line baud rate of 0: accepted, though a pty may not take the rate.
+    struct Case { const char* pszIni; const char* pszUart; uint32_t nLineBaud; };
+    const Case cases[] = {
+        {"299", "009600N81", 9600},    {"300", "000300N81", 300},     {"115200", "115200N81", 115200},
+        {"128000", "128000N81", 0},    {"128001", "009600N81", 9600}, {"fast", "009600N81", 9600},
+        {" 19200x", "019200N81", 19200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszIni);
+        SimRig rig(false, c.pszIni);
+        rig.Attach();
+        EXPECT_EQ(rig.Exec("SHOW_CONF_UART").sResp, Record(FormatF, c.pszUart));
+        if (c.nLineBaud == 0) continue;
+        EXPECT_TRUE(rig.Present());
+        EXPECT_EQ(rig.Control("line"), "ok baud=" + std::to_string(c.nLineBaud) + " paced=0\n");
     }
-    Texts Wire() { return instrument->Received(); }
+}
 
-    std::string sDir;
-    std::unique_ptr<ScriptedInstrument> instrument;
-    std::unique_ptr<KORVCI> driver;
+// ---- command lines ------------------------------------------------------------
+
+struct LineCase {
+    const char* pszName;
+    Texts setup;  // steps before the transcript starts (SimRig::Step)
+    Texts lines;
+    std::string sSent;
+    std::string sReplied;
+    Result result;                     // of the last line
+    const char* pszControl = nullptr;  // a control command on the state left behind
+    const char* pszState = nullptr;    // and the start of its reply
+    int32_t nSize = 256;               // the last line's response buffer
 };
 
+std::string Configuration() { return Record(FormatJ, ("0409600001" "04096" + std::string(75, '0')).c_str()); }
 
-std::string Reply(const std::string& sCommand, const std::string& sValue) { return sCommand + " " + sValue + "\r\n"; }
-
-// Slots 1..29 of the instrument's ROI table; unlisted slots are empty.
-void ScriptRois(ScriptedInstrument& instrument, const std::map<int, std::string>& slots) {
-    for (int n = 1; n <= kKorvRoiSlots; ++n) {
-        const auto it = slots.find(n);
-        instrument.Script("f6 " + std::to_string(n), Reply("f6", it != slots.end() ? it->second : "00 0001 0000"));
-    }
-}
-
-Texts RoiQueries() {
-    Texts texts;
-    for (int n = 1; n <= kKorvRoiSlots; ++n) texts.push_back("f6 " + std::to_string(n));
-    return texts;
-}
+const std::string kClockReply = "5f 12 25 26 10 30 45\r\n";
+// Acquiring for 9 s of a 10 s true-time preset, at half live time.
+const Texts kNineOfTenSecondsTrue{"request 10 1", "request 01 10", "request 02 0", "set live-percent 50",
+                                  "request 92", "advance 9000"};
+const std::string kNineOfTenReplies = "40 1\r\n31 10\r\n32 0\r\n02\r\n66 9\r\n68 50\r\n";
+const Texts kTenSecondsLive{"set live-percent 100", "> SET_LIVE_PRESET 500", "> START"};
+const std::string kPresetQueries = "40\r31\r32\r";
+const std::string kRoiAcks = "a1\r\na2\r\na4\r\n";
 
 Texts Join(Texts a, const Texts& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
-// ---- link -------------------------------------------------------------------
-
-TEST(KorvLink, AttachProbesTwiceAndTakesTheConversionGain) {
-    KorvRig rig(false);
-    rig.Attach();
-    EXPECT_EQ(rig.Wire(), (Texts{"33", "12 0"}));
-    EXPECT_TRUE(rig.driver->IsUnitPresent(1));
-    COMMTIMEOUTS timeouts{};
-    ASSERT_TRUE(GetCommTimeouts(rig.driver->m_hPort, &timeouts));
-    EXPECT_EQ(std::vector<DWORD>({timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
-                                  timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
-                                  timeouts.WriteTotalTimeoutConstant}),
-              std::vector<DWORD>({1000, 5, 2000, 0, 5000}));
-    EXPECT_EQ(rig.Exec("SHOW_WINDOW").sResp, Record(FormatD, 0, 4096));
-    EXPECT_EQ(rig.driver->WriteData(1, 0, 0, 1, 0, nullptr), -10);
+TEST(KorvCommands, EachLineSendsItsDeviceCommandsAndAnswersItsRecord) {
+    const LineCase cases[] = {
+        // Presets and acquisition.
+        {"live preset at the seconds limit", {}, {"SET_LIVE_PRESET 3276750"}, "10 0\r02 0\r01 65535\r",
+         "10\r\n02\r\n01\r\n", kDone, "reg 01", "ok 65535\n"},
+        {"live preset in minutes", {}, {"SET_LIVE_PRESET 3276751"}, "10 0\r02 1\r01 1092\r", "10\r\n02\r\n01\r\n",
+         kDone, "reg 02", "ok 1\n"},
+        {"live preset reported", {}, {"SET_LIVE_PRESET 500", "SHOW_LIVE_PRESET"}, "10 0\r02 0\r01 10\r",
+         "10\r\n02\r\n01\r\n", Shown(Record(FormatG, 500))},
+        {"no true preset", {"request 02 0", "request 01 10"}, {"SET_TRUE_PRESET 0", "SHOW_TRUE_PRESET"},
+         "10 1\r02 1\r01 65535\r", "10\r\n02\r\n01\r\n", Shown(Record(FormatG, 0)), "reg 01", "ok 65535\n"},
+        {"true preset in minutes", {"request 10 1", "request 01 2"}, {"SHOW_TRUE_PRESET"}, kPresetQueries,
+         "40 1\r\n31 2\r\n32 1\r\n", Shown(Record(FormatG, 6000)), "reg 10", "ok 1\n"},
+        {"live preset in seconds", {"request 02 0", "request 01 10"}, {"SHOW_LIVE_PRESET"}, kPresetQueries,
+         "40 0\r\n31 10\r\n32 0\r\n", Shown(Record(FormatG, 500)), "reg 02", "ok 0\n"},
+        {"other mode's preset", {"request 10 1", "request 01 10", "request 02 0"}, {"SHOW_LIVE_PRESET"},
+         kPresetQueries, "40 1\r\n31 10\r\n32 0\r\n", Shown(Record(FormatG, 0))},
+        {"preset beyond 32 bits", {ReplyStep(2, "31 4000000000\r\n")}, {"SHOW_LIVE_PRESET"}, kPresetQueries,
+         "40 0\r\n31 4000000000\r\n32 1\r\n", Shown(Record(FormatG, 0xFFFFFFFFu))},
+        {"start with the preset reached", {}, {"SET_LIVE_PRESET 24", "START"}, "10 0\r02 0\r01 0\r02 0\r66\r68\r",
+         "10\r\n02\r\n01\r\n02\r\n66 0\r\n68 0\r\n", {true, "", 0, 2}, "times", "ok 0 0\n"},
+        {"start without a preset", {}, {"START"}, kPresetQueries + "02 1\r66\r02 0\r66\r02 1\r68\r92 0\r",
+         "40 0\r\n31 65535\r\n32 1\r\n02\r\n66 0\r\n02\r\n66 0\r\n02\r\n68 0\r\n92\r\n", kDone, "reg 02", "ok 1\n"},
+        {"start before the true preset", kNineOfTenSecondsTrue, {"START 5"}, kPresetQueries + "02 0\r66\r68\r92 0\r",
+         kNineOfTenReplies + "92\r\n", kDone, "status", "ok acquiring=1 "},
+        {"start short of the preset", Join(kTenSecondsLive, {"advance 9980"}), {"START"}, "02 0\r66\r68\r92 0\r",
+         "02\r\n66 9\r\n68 100\r\n92\r\n", kDone, "status", "ok acquiring=1 "},
+        {"start refused at the preset", Join(kTenSecondsLive, {"advance 10000"}), {"START"}, "02 0\r66\r68\r",
+         "02\r\n66 10\r\n68 100\r\n", {true, "", 0, 2}, "status", "ok acquiring=0 "},
+        {"stop", {"request 92"}, {"STOP"}, "93\r", "93\r\n", kDone, "times", "ok 0 0\n"},
+        {"clear", {}, {"CLEAR"}, "a0\r", "a0\r\n", kDone, "times", "ok 0 0\n"},
+        {"clear all", {"request a2 01 0100 0199", "request a4 1 500"}, {"CLEAR_ALL"},
+         "a0\r" + RoiQueries() + "02 1\r01 65535\ra4 1 0\r",
+         "a0\r\n" + RoiReplies({{1, "01 0100 0199"}}) + "02\r\n01\r\na4\r\n", kDone, "roi 1", "ok 1 100 199 0\n"},
+        {"active", {"request 92"}, {"SHOW_ACTIVE"}, "67\r", "67 8192\r\n", Shown(Record(FormatC, 1))},
+        {"status", Join(kNineOfTenSecondsTrue, {"request 05 -700", "request 1F 1"}), {"SHOW_STATUS"},
+         kPresetQueries + "02 0\r66\r68\r67\r64\r4f\r", kNineOfTenReplies + "67 8192\r\n64 -700\r\n4f 1\r\n",
+         Shown(Record(FormatM, 225, 450, 1, 7))},
+        // The instrument switches its unit as the driver asks.
+        {"1091 minutes re-read in seconds",
+         {"set rate 0", "set live-percent 100", "> SET_TRUE_PRESET 3300000", "> START", "advance 65490000"},
+         {"SHOW_STATUS"}, "02 1\r66\r02 0\r66\r02 1\r68\r67\r64\r4f\r",
+         "02\r\n66 1091\r\n02\r\n66 65490\r\n02\r\n68 100\r\n67 8192\r\n64 0\r\n4f 0\r\n",
+         Shown(Record(FormatM, 65490 * 50, 65490 * 50, 1, 2)), "status", "ok acquiring=1 "},
+        // ROIs and the window.
+        {"roi", {}, {"SET_ROI 10,20"}, "a1\ra2 01 0010 0029\ra4 1 0\r", kRoiAcks, kDone, "roi 1", "ok 1 10 29 0\n"},
+        {"roi closed at the last channel", {}, {"SET_ROI 4090,6", "SHOW_ROI"}, "a1\ra2 01 4090 4095\ra4 1 0\r",
+         kRoiAcks, Shown(Record(FormatD, 4090, 6)), "roi 1", "ok 1 4090 4095 0\n"},
+        {"roi table known", {}, {"SET_ROI 4090,6", "SHOW_ROI", "SHOW_NEXT"}, "a1\ra2 01 4090 4095\ra4 1 0\r",
+         kRoiAcks, Shown(Record(FormatD, 0, 0))},
+        {"roi cleared in the window", {}, {"SET_ROI 10,20", "SET_WINDOW 15,100", "CLEAR_ROI", "SHOW_ROI"},
+         "a1\ra2 01 0010 0029\ra4 1 0\ra1\ra2 01 0010 0014\ra4 1 0\r", kRoiAcks + kRoiAcks,
+         Shown(Record(FormatD, 10, 5)), "roi 1", "ok 1 10 14 0\n"},
+        {"roi without length", {}, {"SET_ROI 100,0"}, "", "", BadLine(129)},
+        {"roi beyond the gain", {}, {"SET_GAIN_CONV 1024", "SET_ROI 1024,1"}, "03 1024\r", "03\r\n", BadLine(128)},
+        {"integral preset on the instrument's rois", {"request a2 01 0500 0600", "request a2 02 0700 0700"},
+         {"SET_INTEGRAL_PRESET 1000"}, RoiQueries() + "a4 1 1000\ra4 2 1000\r",
+         RoiReplies({{1, "01 0500 0600"}, {2, "02 0700 0700"}}) + "a4\r\na4\r\n", kDone, "roi 2", "ok 1 700 700 1000\n"},
+        {"window after attachment", {}, {"SHOW_WINDOW"}, "", "", Shown(Record(FormatD, 0, 4096))},
+        {"window too long", {}, {"SET_WINDOW 4000,97"}, "", "", BadLine(129)},
+        {"window at the end", {}, {"SET_WINDOW 4000,96", "SHOW_WINDOW"}, "", "", Shown(Record(FormatD, 4000, 96))},
+        {"window with one argument", {}, {"SET_WINDOW 5"}, "", "", BadLine(132)},
+        {"window reset", {}, {"SET_WINDOW 4000,96", "SET_WINDOW", "SHOW_WINDOW"}, "", "", Shown(Record(FormatD, 0, 4096))},
+        {"conversion gain sets the window", {}, {"SET_GAIN_CONV 1024", "SHOW_WINDOW"}, "03 1024\r", "03\r\n",
+         Shown(Record(FormatD, 0, 1024)), "reg 03", "ok 1024\n"},
+        {"conversion gain refused", {}, {"SET_GAIN_CONV 1000"}, "03 1000\r", kRejection, {false, "", -1, 0}, "reg 03",
+         "ok 4096\n"},
+        // Analogue settings and high voltage.
+        {"coarse gain out of range", {}, {"SET_GAIN_COARSE 65"}, "", "", BadLine(128)},
+        {"shaping 600", {}, {"SET_SHAPING 600"}, "0F 1\r", "0F\r\n", kDone, "reg 0F", "ok 1\n"},
+        {"shaping 2", {}, {"SET_SHAPING 2"}, "", "", BadLine(128)},
+        {"negative high voltage on", {"request 05 -1200", "request 1F 1"}, {"SHOW_HV"}, "64\r4f\r",
+         "64 -1200\r\n4f 1\r\n", Shown(Record(FormatD, 1200, 7)), "reg 1F", "ok 1\n"},
+        {"high voltage off measures nothing", {"request 05 -900"}, {"SHOW_HV"}, "64\r4f\r", "64 0\r\n4f 0\r\n",
+         Shown(Record(FormatD, 0, 2)), "reg 05", "ok -900\n"},
+        {"negative target", {"request 05 -800"}, {"SHOW_HV_TARGET"}, "35\r4f\r", "35 -800\r\n4f 0\r\n",
+         Shown(Record(FormatD, 800, 3)), "reg 1F", "ok 0\n"},
+        {"positive target off", {"request 05 800"}, {"SHOW_HV_TARGET"}, "35\r4f\r", "35 800\r\n4f 0\r\n",
+         Shown(Record(FormatD, 800, 2))},
+        {"high voltage magnitude", {}, {"SET_HV -1500"}, "05 1500\r", "05\r\n", kDone, "reg 05", "ok 1500\n"},
+        {"polarity flipped", {"request 05 1500"}, {"SET_HV_NEG"}, "35\r05 -1500\r", "35 1500\r\n05\r\n", kDone,
+         "reg 05", "ok -1500\n"},
+        {"polarity kept", {"request 05 1500"}, {"SET_HV_POS"}, "35\r", "35 1500\r\n", kDone, "reg 05", "ok 1500\n"},
+        // Reset, clock and fixed answers.
+        {"presets restored after the instrument's reset", {"request a2 01 0300 0400"}, {"SET_TRUE_PRESET 500", "INIT"},
+         "10 1\r02 0\r01 10\r96\r33\r10 1\r02 0\r01 10\r" + RoiQueries() + "a4 1 0\r",
+         "10\r\n02\r\n01\r\n96\r\n33 4096\r\n10\r\n02\r\n01\r\n" + RoiReplies({{1, "01 0300 0400"}}) + "a4\r\n", kDone,
+         "reg 10", "ok 1\n"},
+        {"date", {ReplyStep(1, kClockReply)}, {"SHOW_DATE"}, "5f\r", kClockReply, Shown(Record(FormatN, 25, 12, 26))},
+        {"time", {ReplyStep(1, kClockReply)}, {"SHOW_TIME"}, "5f\r", kClockReply, Shown(Record(FormatN, 10, 30, 45))},
+        {"start date", {ReplyStep(1, "79 01 02 03 04 05 06\r\n")}, {"SHOW_DATE_START"}, "79\r",
+         "79 01 02 03 04 05 06\r\n", Shown(Record(FormatN, 2, 1, 3))},
+        // The instrument's clock runs on: its seconds' last digit may have ticked over.
+        {"set time", {ReplyStep(1, kClockReply)}, {"SET_TIME 1,2,3"}, "5f\r2f 12 25 26 01 02 03\r",
+         kClockReply + "2f\r\n", kDone, "request 5f", "ok 5f 12 25 26 01 02 0"},
+        {"set date", {ReplyStep(1, kClockReply)}, {"SET_DATE 31,1,27"}, "5f\r2f 01 31 27 10 30 45\r",
+         kClockReply + "2f\r\n", kDone, "request 5f", "ok 5f 01 31 27 10 30 4"},
+        {"clock unreadable", {"fault +1 reject"}, {"SHOW_DATE"}, "5f\r", kRejection, {false, "", -1, 0}},
+        {"version", {}, {"SHOW_VERSION"}, "71\r", "71 1.05\r\n", Shown(Record(FormatF, "KORV-150"))},
+        {"battery", {}, {"SHOW_STATUS_BATTERY"}, "63\r", "63 6.85\r\n", Shown("BATT 0 6.850000000000000 0.0000\n")},
+        {"battery into a small buffer", {"set battery 12.5"}, {"SHOW_STATUS_BATTERY"}, "63\r", "63 12.50\r\n",
+         BadLine(134), nullptr, nullptr, 39},
+        {"configuration", {}, {"SHOW_CONF"}, "", "", Shown(Configuration())},
+        {"record too small", {}, {"SHOW_WINDOW"}, "", "", BadLine(134), nullptr, nullptr, 16},
+        {"list", {}, {"LIST_GAIN_FINE"}, "", "", {true, "GAIN_FINE 0.0 1.0 0 4095\n", 0, 0, 26}, nullptr, nullptr, 26},
+        {"list too small", {}, {"LIST_GAIN_FINE"}, "", "", BadLine(134), nullptr, nullptr, 25},
+    };
+    for (const LineCase& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        SimRig rig;
+        rig.Steps(c.setup);
+        rig.Mark();
+        Result r;
+        for (size_t i = 0; i < c.lines.size(); ++i) r = rig.Exec(c.lines[i], i + 1 == c.lines.size() ? c.nSize : 256);
+        EXPECT_EQ(rig.Sent(), c.sSent);
+        EXPECT_EQ(rig.Replied(), c.sReplied);
+        ExpectResult(r, c.result);
+        if (c.pszControl != nullptr) {
+            const std::string sState = rig.Control(c.pszControl);
+            EXPECT_TRUE(StartsWith(sState, c.pszState)) << sState;
+        }
+    }
 }
 
-TEST(KorvLink, BaudRateComesFromTheConfigurationWithinItsLimits) {
+// Each "66" and "68" the driver is to send is answered with the case's next
+// elapsed time and its live percentage.
+TEST(KorvCommands, ElapsedTimesFollowModeTimeBaseAndLivePercentage) {
     struct Case {
-        const char* pszIni;
-        const char* pszUart;
-        uint32_t nLineBaud;
+        const char* pszLine;
+        const char* pszMode;
+        const char* pszBase;
+        Texts minutesThenSeconds;
+        const char* pszPercent;
+        uint32_t nTicks;
+        const char* pszWire;  // after the preset queries
     };
     const Case cases[] = {
-        {"299", "009600N81", 9600}, {"300", "000300N81", 300}, {"115200", "115200N81", 115200}, {"128000", "128000N81", 0},
-        {"128001", "009600N81", 9600}, {"fast", "009600N81", 9600}, {" 19200x", "019200N81", 19200},
+        {"SHOW_TRUE", "0", "0", {"120"}, "0", 6000, "02 0\r66\r68\r"},
+        {"SHOW_LIVE", "0", "0", {"120"}, "0", 6000, "02 0\r66\r68\r"},
+        {"SHOW_TRUE", "0", "0", {"120"}, "50", 12000, "02 0\r66\r68\r"},
+        {"SHOW_TRUE", "0", "0", {"120"}, "150", 6000, "02 0\r66\r68\r"},
+        {"SHOW_LIVE", "1", "0", {"120"}, "25", 1500, "02 0\r66\r68\r"},
+        {"SHOW_LIVE", "1", "0", {"1"}, "33", 17, "02 0\r66\r68\r"},
+        {"SHOW_TRUE", "1", "1", {"1091", "65460"}, "100", 65460 * 50, "02 1\r66\r02 0\r66\r02 1\r68\r"},
+        {"SHOW_TRUE", "1", "1", {"1092"}, "100", 65520 * 50, "02 1\r66\r68\r"},
+        // Wider than 32 bits: held at the most the tick arithmetic carries.
+        {"SHOW_LIVE", "0", "0", {"4294967296"}, "100", 0x7FFFFFFFu, "02 0\r66\r68\r"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.pszIni);
-        KorvRig rig(true, c.pszIni);
-        EXPECT_EQ(rig.Exec("SHOW_CONF_UART").sResp, Record(FormatF, c.pszUart));
-        if (c.nLineBaud == 0) continue;  // accepted, though a pty may not take the rate
-        const LineSettings line = rig.instrument->Settings();
-        EXPECT_EQ(line.baud, c.nLineBaud);
-        EXPECT_EQ(std::string(1, line.parity) + std::to_string(line.dataBits) + std::to_string(line.stopBits), "N81");
+        SCOPED_TRACE(std::string(c.pszLine) + " mode " + c.pszMode + " base " + c.pszBase + " " + c.minutesThenSeconds[0]);
+        SimRig rig;
+        rig.Steps({std::string("request 10 ") + c.pszMode, std::string("request 02 ") + c.pszBase});
+        const std::string sWire = kPresetQueries + c.pszWire;
+        size_t nElapsed = 0;
+        for (size_t nAt = 0, nExchange = 1; nAt < sWire.size(); nAt = sWire.find('\r', nAt) + 1, ++nExchange) {
+            const std::string sRequest = sWire.substr(nAt, sWire.find('\r', nAt) - nAt);
+            const int n = static_cast<int>(nExchange);
+            if (sRequest == "66") rig.Step(ReplyStep(n, "66 " + c.minutesThenSeconds[nElapsed++] + "\r\n"));
+            if (sRequest == "68") rig.Step(ReplyStep(n, std::string("68 ") + c.pszPercent + "\r\n"));
+        }
+        rig.Mark();
+        ExpectResult(rig.Exec(c.pszLine), Shown(Record(FormatG, c.nTicks)));
+        EXPECT_EQ(rig.Sent(), sWire);
     }
 }
 
-TEST(KorvLink, AStalledReplyIsAskedForOnceMore) {
-    KorvRig rig;
-    rig.instrument->Script("37", std::vector<std::string>{"", Reply("37", "2048")});
-    KorvDebugLines debug;
-    const long long nStart = NowMs();
-    const KorvResult r = rig.Exec("SHOW_GAIN_FINE");
-    const long long nElapsed = NowMs() - nStart;
-    EXPECT_TRUE(r.bOk);
-    EXPECT_EQ(r.sResp, Record(FormatC, 2048));
-    EXPECT_EQ(r.nMac, 0);
-    EXPECT_EQ(rig.Wire(), (Texts{"37", "37"}));
-    ASSERT_EQ(debug.texts.size(), 2u);
-    EXPECT_EQ(debug.texts[0], "RS232CI::COMRead(): Incomplete ReadFile(), wanted 4, got 0\r\n");
-    EXPECT_EQ(debug.texts[1].rfind("KORVCI::QueryInstrument(COM1: \"37\r\"): Error reading response:\r\n    ", 0), 0u);
-    EXPECT_GE(nElapsed, 1500);  // the 2 s read time-out of the first attempt
-}
-
-// ---- spectrum -----------------------------------------------------------------
-
-uint32_t Count(uint32_t nChannel, int nWidth) {
-    const uint32_t n = nChannel * 2654435761u + 12345u;
-    return nWidth == 1 ? (n >> 24) : nWidth == 2 ? (n >> 16) : (n & 0x7FFFFFFFu);
-}
-
-std::string Spectrum(int nWidth, int nChannels) {
-    static const char* const kFormats[] = {"", "0100", "0200", "", "0400"};
-    std::string s = "fb go\r\nCHANNELS " + std::to_string(nChannels) + "\n" + kFormats[nWidth];
-    for (int i = 0; i < nChannels; ++i) {
-        const uint32_t n = Count(static_cast<uint32_t>(i), nWidth);
-        for (int b = 0; b < nWidth; ++b) s.push_back(static_cast<char>((n >> (8 * b)) & 0xFF));
-    }
-    return s;
-}
-
-TEST(KorvSpectrum, BadArgumentsAndEmptyReadsSendNothing) {
-    KorvRig rig;
-    struct Case {
-        int32_t nDet, nSegment, nFirst, nCount, nResult;
+TEST(KorvCommands, PresetClearingAndIntegralPresetsReachEveryRoi) {
+    SimRig rig;
+    auto storedPreset = [] {
+        char sz[16] = {};
+        GetPrivateProfileStringA(kMcbSection, "KRIntPreset", "", sz, sizeof sz, "DETHUB.INI");
+        return std::string(sz);
     };
+    rig.Steps({"request a2 01 0100 0199", "request a2 02 0300 0300", "request a2 03 0500 0600"});
+    EXPECT_TRUE(rig.Exec("SET_INTEGRAL_PRESET 1000").bOk);
+    EXPECT_EQ(rig.Sent(), RoiQueries() + "a4 1 1000\ra4 2 1000\ra4 3 1000\r");
+    EXPECT_EQ(storedPreset(), "1000");
+    EXPECT_EQ(rig.Exec("SHOW_INTEGRAL_PRESET").sResp, Record(FormatG, 1000));
+    rig.Mark();
+    EXPECT_TRUE(rig.Exec("CLEAR_PRESETS").bOk);
+    EXPECT_EQ(rig.Sent(), "10 0\r02 1\r01 65535\ra4 1 0\ra4 2 0\ra4 3 0\r");
+    EXPECT_EQ(storedPreset(), "0");
+    EXPECT_EQ(rig.Control("roi 3"), "ok 1 500 600 0\n");
+    // INITIALIZE sends the shared preset state back to a reset instrument.
+    rig.Mark();
+    EXPECT_TRUE(rig.Exec("INIT").bOk);
+    EXPECT_EQ(rig.Sent(), "96\r33\r10 0\r02 1\r01 65535\ra4 1 0\ra4 2 0\ra4 3 0\r");
+}
+
+TEST(KorvRoi, TheTableKeeps29Runs) {
+    SimRig rig;
+    for (int i = 0; i < 30; ++i) {
+        rig.Mark();
+        ASSERT_EQ(rig.Exec("SET_ROI " + std::to_string(i * 10) + ",2").nMac, 0);
+    }
+    std::string sExpected = "a1\r";
+    for (int n = 1; n <= kKorvRoiSlots; ++n) {
+        char sz[48];
+        std::snprintf(sz, sizeof sz, "a2 %02d %04d %04d\ra4 %d 0\r", n, (n - 1) * 10, (n - 1) * 10 + 1, n);
+        sExpected += sz;
+    }
+    EXPECT_EQ(rig.Sent(), sExpected);
+    EXPECT_EQ(rig.Control("roi 29"), "ok 1 280 281 0\n");
+}
+
+// ---- clock ----------------------------------------------------------------------
+
+TEST(KorvClock, AnUnsetClockIsSetFromUtcAndThenKeptByTheInstrument) {
+    SimRig rig;
+    const std::time_t now = std::time(nullptr);
+    const Result r = rig.Exec("SHOW_DATE");
+    const std::tm utc = *std::gmtime(&now);
+    char szDay[16];
+    std::snprintf(szDay, sizeof szDay, "%02d %02d", utc.tm_mon + 1, utc.tm_mday);
+    const std::string sSent = rig.Sent();
+    ASSERT_EQ(sSent.size(), std::string("5f\r2f 00 00 00 00 00 00\r").size()) << sSent;
+    EXPECT_EQ(sSent.substr(0, 11), "5f\r2f " + std::string(szDay));
+    EXPECT_EQ(rig.Replied(), "5f 00 00 00 00 00 00\r\n2f\r\n");
+    EXPECT_EQ(r.sResp, Record(FormatN, utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100));
+    // The instrument now reads back the date the driver set.
+    EXPECT_EQ(Unescaped(OkValue(rig.Control("request 5f"))).substr(0, 12), "5f " + sSent.substr(6, 9));
+}
+
+// ---- spectrum -------------------------------------------------------------------
+
+TEST(KorvSpectrum, BadArgumentsOtherDetectorsAndWritesSendNothing) {
+    SimRig rig;
+    struct Case { int32_t nDet, nSegment, nFirst, nCount, nResult; };
     const Case cases[] = {
         {2, 0, 0, 10, -1}, {1, 1, 0, 10, -1}, {1, 0, 4000, 97, -1}, {1, 0, -1, 10, -1},
         {1, 0, 0x7FFFFFF0, 0x20, -1}, {1, 0, 0, 0, 1}, {1, 0, 100, -5, 1},
     };
     for (const Case& c : cases) {
         uint32_t dwDest[4] = {7, 7, 7, 7};
-        EXPECT_EQ(rig.driver->ReadData(c.nDet, c.nSegment, c.nFirst, c.nCount, dwDest), c.nResult);
+        EXPECT_EQ(rig.Driver().ReadData(c.nDet, c.nSegment, c.nFirst, c.nCount, dwDest), c.nResult);
         EXPECT_EQ(dwDest[0], 7u);
     }
-    EXPECT_EQ(rig.driver->ReadData(1, 0, 0, 4, nullptr), -1);
-    EXPECT_EQ(rig.Wire(), Texts{});
+    EXPECT_EQ(rig.Driver().ReadData(1, 0, 0, 4, nullptr), -1);
+    EXPECT_EQ(rig.Driver().WriteData(1, 0, 0, 1, 0, nullptr), -10);
+    int32_t nLen = 0, nMac = 0, nMic = 0, nStatus = 0;
+    char sz[64] = {};
+    EXPECT_FALSE(rig.Driver().ExecLine(2, "CLEAR", sizeof sz, sz, &nLen, &nMac, &nMic));
+    EXPECT_EQ(nMac, -1);
+    EXPECT_FALSE(rig.Driver().IsActive(2, &nStatus));
+    EXPECT_EQ(nStatus, 1);
+    EXPECT_EQ(rig.Sent(), "");
 }
 
 // Every transfer, failed or not, leaves the instrument's ROI in the table
@@ -206,7 +413,7 @@ TEST(KorvSpectrum, BadArgumentsAndEmptyReadsSendNothing) {
 TEST(KorvSpectrum, MalformedTransfersNeitherWritePastTheArrayNorLoseRois) {
     struct Case {
         const char* pszName;
-        std::string sReply;
+        Texts setup;
         int32_t nResult;
         uint32_t dwFirst;
         // The rest of a reply larger than the line holds is still on its way
@@ -214,265 +421,78 @@ TEST(KorvSpectrum, MalformedTransfersNeitherWritePastTheArrayNorLoseRois) {
         bool bStillStreaming = false;
     };
     const Case cases[] = {
-        {"refused", "? \r\n", -3, 7},
-        {"too many channels", "fb go\r\nCHANNELS 4097\n0400" + std::string(4097 * 4, '\1'), -3, 7, true},
-        {"count line without end", "fb go\r\n" + std::string(40, 'x'), -3, 7},
-        {"long header", "fb 0123456789012345678901234\r\n", -3, 7},
-        {"channel data cut short", "fb go\r\nCHANNELS 16\n0400" + std::string(10, '\xff'), -3, 7},
-        {"count reaching the flag bit", "fb go\r\nCHANNELS 2\n0400" + std::string(8, '\xff'), 1, 0x7FFFFFFFu},
+        {"refused", {"fault +1 reject"}, -3, 7},
+        {"too many channels", {"announce 4097", "width 4"}, -3, 7, true},
+        {"count line without end", {ReplyStep(1, "fb go\r\n" + std::string(40, 'x'))}, -3, 7},
+        {"long header", {ReplyStep(1, "fb 0123456789012345678901234\r\n")}, -3, 7},
+        {"channel data cut short", {ReplyStep(1, "fb go\r\nCHANNELS 16\n0400" + std::string(10, '\xff'))}, -3, 7},
+        {"count reaching the flag bit", {"set-counts 0 4294967295 4294967295", "announce 2", "width 4"}, 1, 0x7FFFFFFFu},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
-        KorvRig rig;
-        ScriptRois(*rig.instrument, {{1, "01 0100 0199"}});
+        SimRig rig;
+        rig.Step("request a2 01 0100 0199");
         ASSERT_EQ(rig.Exec("SHOW_ROI").sResp, Record(FormatD, 100, 100));
-        rig.instrument->Script("fb", c.sReply);
+        rig.Steps(c.setup);
         uint32_t dwDest[2] = {7, 7};
-        EXPECT_EQ(rig.driver->ReadData(1, 0, 0, 2, dwDest), c.nResult);
+        EXPECT_EQ(rig.ReadData(2, dwDest), c.nResult);
         EXPECT_EQ(dwDest[0], c.dwFirst);
         if (c.bStillStreaming) continue;
-        rig.instrument->Clear();
+        rig.Mark();
         EXPECT_TRUE(rig.Exec("SET_ROI 300,10").bOk);
-        EXPECT_EQ(rig.Wire(), (Texts{"a1", "a2 01 0100 0199", "a4 1 0", "a2 02 0300 0309", "a4 2 0"}));
+        EXPECT_EQ(rig.Sent(), "a1\ra2 01 0100 0199\ra4 1 0\ra2 02 0300 0309\ra4 2 0\r");
     }
 }
 
-DWORD g_dwTick = 0;
-
-const char kReaderTick[] = "LINKBAY_KORV_READER_TICK";
-
-// Run as a second process by the test below: reads the MCB's first channels
-// at the tick it is given, with no port of its own, and prints what it got.
-TEST(KorvSpectrum, OtherProcessReader) {
-    const char* pszTick = std::getenv(kReaderTick);
-    if (pszTick == nullptr) GTEST_SKIP() << "only as the other process of the shared-cache test";
-    g_dwTick = static_cast<DWORD>(std::strtoul(pszTick, nullptr, 10));
-    platform::SetTickSource([](void*) { return g_dwTick; }, nullptr);
-    KORVCI reader(KorvRig::kMcb);
-    uint32_t dwData[4] = {};
-    const int32_t nResult = reader.ReadData(1, 0, 0, 4, dwData);
-    std::printf("READ %d %u %u %u %u\n", nResult, dwData[0], dwData[1], dwData[2], dwData[3]);
-    std::fflush(stdout);
-}
-
-std::string ReadInOtherProcess(DWORD dwTick) {
-    setenv(kReaderTick, std::to_string(dwTick).c_str(), 1);
-    ChildProcess reader(::testing::internal::GetArgvs()[0], {"--gtest_filter=KorvSpectrum.OtherProcessReader"});
-    unsetenv(kReaderTick);
-    for (std::string sLine = reader.readLine(); !sLine.empty(); sLine = reader.readLine()) {
-        if (sLine.rfind("READ ", 0) == 0) return sLine;
-    }
-    return "no answer";
-}
-
-TEST(KorvSpectrum, ReadsWithin500MsShareOneTransferAcrossProcesses) {
-    platform::SetTickSource([](void*) { return g_dwTick; }, nullptr);
-    const std::pair<DWORD, size_t> cases[] = {{400, 1}, {500, 1}, {600, 2}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.first);
-        KorvRig rig;
-        rig.instrument->Script("fb", Spectrum(2, 16));
-        ScriptRois(*rig.instrument, {});
-        uint32_t dwData[16];
-        g_dwTick = 0xFFFFFF00u;  // the tick count wraps between the reads
-        ASSERT_EQ(rig.driver->ReadData(1, 0, 0, 16, dwData), 1);
-        g_dwTick += c.first;
-        // Within 500 ms the other process is served from the shared data;
-        // later it must go to the instrument, which it has no port for.
-        const std::string sExpected = c.second == 1 ? "READ 1 " + std::to_string(Count(0, 2)) + " " +
-                                                          std::to_string(Count(1, 2)) + " " + std::to_string(Count(2, 2)) +
-                                                          " " + std::to_string(Count(3, 2))
-                                                    : "READ -3 0 0 0 0";
-        EXPECT_EQ(ReadInOtherProcess(g_dwTick), sExpected);
-        EXPECT_EQ(rig.driver->ReadData(1, 0, 0, 16, dwData), 1);
-        const Texts wire = rig.Wire();
-        EXPECT_EQ(std::count(wire.begin(), wire.end(), "fb"), static_cast<long>(c.second));
-        EXPECT_EQ(dwData[3], Count(3, 2));
-    }
-    platform::SetTickSource(nullptr, nullptr);
-}
-
-TEST(KorvRoi, TheTableKeeps29RunsAndClosesARunAtTheLastChannel) {
-    KorvRig rig;
-    for (int i = 0; i < 30; ++i) {
-        rig.instrument->Clear();
-        ASSERT_EQ(rig.Exec("SET_ROI " + std::to_string(i * 10) + ",2").nMac, 0);
-    }
-    Texts expected{"a1"};
-    for (int n = 1; n <= kKorvRoiSlots; ++n) {
-        char sz[32];
-        std::snprintf(sz, sizeof sz, "a2 %02d %04d %04d", n, (n - 1) * 10, (n - 1) * 10 + 1);
-        expected.push_back(sz);
-        expected.push_back("a4 " + std::to_string(n) + " 0");
-    }
-    EXPECT_EQ(rig.Wire(), expected);
-
-    KorvRig edge;
-    EXPECT_TRUE(edge.Exec("SET_ROI 4090,6").bOk);
-    EXPECT_EQ(edge.Wire(), (Texts{"a1", "a2 01 4090 4095", "a4 1 0"}));
-    edge.instrument->Clear();
-    EXPECT_EQ(edge.Exec("SHOW_ROI").sResp, Record(FormatD, 4090, 6));
-    EXPECT_EQ(edge.Exec("SHOW_NEXT").sResp, Record(FormatD, 0, 0));
-    EXPECT_EQ(edge.Wire(), Texts{});  // the table is known: nothing asked
-}
-
-// ---- elapsed times -----------------------------------------------------------------
-
-TEST(KorvTimes, ElapsedTimesFollowModeTimeBaseAndLivePercentage) {
+TEST(KorvSpectrum, ReadDataEqualsTheInstrumentsCountsInEveryWidth) {
     struct Case {
-        const char* pszLine;
-        const char* pszMode;
-        const char* pszBase;
-        std::vector<std::string> minutesThenSeconds;
-        const char* pszPercent;
-        uint32_t nTicks;
-        Texts wire;
+        const char* pszWidth;
+        uint64_t nModulus;  // 0: counts come from acquiring
+        const char* pszFormat;
+        uint32_t nGain;     // channels the instrument sends
     };
-    const Texts kPresets{"40", "31", "32"};
     const Case cases[] = {
-        {"SHOW_TRUE", "0", "0", {"120"}, "0", 6000, Join(kPresets, {"02 0", "66", "68"})},
-        {"SHOW_LIVE", "0", "0", {"120"}, "0", 6000, Join(kPresets, {"02 0", "66", "68"})},
-        {"SHOW_TRUE", "0", "0", {"120"}, "50", 12000, Join(kPresets, {"02 0", "66", "68"})},
-        {"SHOW_TRUE", "0", "0", {"120"}, "150", 6000, Join(kPresets, {"02 0", "66", "68"})},
-        {"SHOW_LIVE", "1", "0", {"120"}, "25", 1500, Join(kPresets, {"02 0", "66", "68"})},
-        {"SHOW_LIVE", "1", "0", {"1"}, "33", 17, Join(kPresets, {"02 0", "66", "68"})},
-        {"SHOW_TRUE", "1", "1", {"1091", "65460"}, "100", 65460 * 50,
-         Join(kPresets, {"02 1", "66", "02 0", "66", "02 1", "68"})},
-        {"SHOW_TRUE", "1", "1", {"1092"}, "100", 65520 * 50, Join(kPresets, {"02 1", "66", "68"})},
-        // Wider than 32 bits: held at the most the tick arithmetic carries.
-        {"SHOW_LIVE", "0", "0", {"4294967296"}, "100", 0x7FFFFFFFu, Join(kPresets, {"02 0", "66", "68"})},
+        {"1", 256, "0100", 4096}, {"2", 65536, "0200", 4096}, {"4", 0x80000000ULL, "0400", 4096},
+        {"auto", 0, "0100", 4096}, {"2", 65536, "0200", 1024},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.pszLine) + " mode " + c.pszMode + " base " + c.pszBase + " " + c.minutesThenSeconds[0]);
-        KorvRig rig;
-        rig.instrument->Script("40", Reply("40", c.pszMode));
-        rig.instrument->Script("31", Reply("31", "100"));
-        rig.instrument->Script("32", Reply("32", c.pszBase));
-        std::vector<std::string> elapsed;
-        for (const std::string& s : c.minutesThenSeconds) elapsed.push_back(Reply("66", s));
-        rig.instrument->Script("66", elapsed);
-        rig.instrument->Script("68", Reply("68", c.pszPercent));
-        const KorvResult r = rig.Exec(c.pszLine);
-        EXPECT_TRUE(r.bOk);
-        EXPECT_EQ(r.sResp, Record(FormatG, c.nTicks));
-        EXPECT_EQ(rig.Wire(), c.wire);
-    }
-}
-
-// ---- command translation ------------------------------------------------------------
-
-struct CommandCase {
-    const char* pszName;
-    std::map<std::string, std::string> replies;
-    Texts lines;  // all but the last only prepare
-    Texts wire;   // everything the lines sent
-    std::string sResp;
-    int32_t nMac;
-    int32_t nMic;
-    bool bOk;
-    int32_t nSize;
-};
-
-std::map<std::string, std::string> Merge(std::map<std::string, std::string> a,
-                                         const std::map<std::string, std::string>& b) {
-    a.insert(b.begin(), b.end());
-    return a;
-}
-
-std::string Configuration() { return Record(FormatJ, ("0409600001" "04096" + std::string(75, '0')).c_str()); }
-
-TEST(KorvCommands, EachLineSendsItsDeviceCommandsAndAnswersItsRecord) {
-    const std::map<std::string, std::string> kClock{{"5f", Reply("5f", "12 25 26 10 30 45")}};
-    const std::map<std::string, std::string> kTenSecondsTrue{
-        {"40", Reply("40", "1")}, {"31", Reply("31", "10")}, {"32", Reply("32", "0")},
-        {"66", Reply("66", "9")}, {"68", Reply("68", "50")}};
-    const Texts kReadPresets{"40", "31", "32"};
-    const CommandCase cases[] = {
-        {"live preset reported", {}, {"SET_LIVE_PRESET 500", "SHOW_LIVE_PRESET"}, {"10 0", "02 0", "01 10"}, Record(FormatG, 500), 0, 0, true, 256},
-        {"other mode's preset", kTenSecondsTrue, {"SHOW_LIVE_PRESET"}, kReadPresets, Record(FormatG, 0), 0, 0, true, 256},
-        {"start before the true preset", kTenSecondsTrue, {"START 5"}, Join(kReadPresets, {"02 0", "66", "68", "92 0"}), "", 0, 0, true, 256},
-        {"roi without length", {}, {"SET_ROI 100,0"}, {}, "", 131, 129, true, 256},
-        {"roi beyond the gain", {}, {"SET_GAIN_CONV 1024", "SET_ROI 1024,1"}, {"03 1024"}, "", 131, 128, true, 256},
-        {"window too long", {}, {"SET_WINDOW 4000,97"}, {}, "", 131, 129, true, 256},
-        {"window at the end", {}, {"SET_WINDOW 4000,96", "SHOW_WINDOW"}, {}, Record(FormatD, 4000, 96), 0, 0, true, 256},
-        {"window with one argument", {}, {"SET_WINDOW 5"}, {}, "", 131, 132, true, 256},
-        {"window reset", {}, {"SET_WINDOW 4000,96", "SET_WINDOW", "SHOW_WINDOW"}, {}, Record(FormatD, 0, 4096), 0, 0, true, 256},
-        {"preset beyond 32 bits", {{"40", Reply("40", "0")}, {"31", Reply("31", "4000000000")}, {"32", Reply("32", "1")}},
-         {"SHOW_LIVE_PRESET"}, kReadPresets, Record(FormatG, 0xFFFFFFFFu), 0, 0, true, 256},
-        {"positive target off", {{"35", Reply("35", "800")}, {"4f", Reply("4f", "0")}}, {"SHOW_HV_TARGET"}, {"35", "4f"}, Record(FormatD, 800, 2), 0, 0, true, 256},
-        {"high voltage magnitude", {}, {"SET_HV -1500"}, {"05 1500"}, "", 0, 0, true, 256},
-        {"polarity kept", {{"35", Reply("35", "1500")}}, {"SET_HV_POS"}, {"35"}, "", 0, 0, true, 256},
-        {"battery into a small buffer", {{"63", Reply("63", "12.5")}}, {"SHOW_STATUS_BATTERY"}, {"63"}, "", 131, 134, true, 39},
-        {"date", kClock, {"SHOW_DATE"}, {"5f"}, Record(FormatN, 25, 12, 26), 0, 0, true, 256},
-        {"time", kClock, {"SHOW_TIME"}, {"5f"}, Record(FormatN, 10, 30, 45), 0, 0, true, 256},
-        {"start date", {{"79", Reply("79", "01 02 03 04 05 06")}}, {"SHOW_DATE_START"}, {"79"}, Record(FormatN, 2, 1, 3), 0, 0, true, 256},
-        {"set time", kClock, {"SET_TIME 1,2,3"}, {"5f", "2f 12 25 26 01 02 03"}, "", 0, 0, true, 256},
-        {"set date", kClock, {"SET_DATE 31,1,27"}, {"5f", "2f 01 31 27 10 30 45"}, "", 0, 0, true, 256},
-        {"clock unreadable", {{"5f", "? \r\n"}}, {"SHOW_DATE"}, {"5f"}, "", -1, 0, false, 256},
-        {"list too small", {}, {"LIST_GAIN_FINE"}, {}, "", 131, 134, true, 25},
-        {"list", {}, {"LIST_GAIN_FINE"}, {}, "GAIN_FINE 0.0 1.0 0 4095\n", 0, 0, true, 26},
-        {"shaping 600", {}, {"SET_SHAPING 600"}, {"0F 1"}, "", 0, 0, true, 256},
-        {"shaping 2", {}, {"SET_SHAPING 2"}, {}, "", 131, 128, true, 256},
-        {"active", {{"67", Reply("67", "8192")}}, {"SHOW_ACTIVE"}, {"67"}, Record(FormatC, 1), 0, 0, true, 256},
-        {"configuration", {}, {"SHOW_CONF"}, {}, Configuration(), 0, 0, true, 256},
-        {"record too small", {}, {"SHOW_WINDOW"}, {}, "", 131, 134, true, 16},
-        {"status", Merge(kTenSecondsTrue, {{"67", Reply("67", "1")}, {"64", Reply("64", "-700")}, {"4f", Reply("4f", "1")}}),
-         {"SHOW_STATUS"}, Join(kReadPresets, {"02 0", "66", "68", "67", "64", "4f"}), Record(FormatM, 225, 450, 1, 7), 0, 0, true, 256},
-    };
-    for (const CommandCase& c : cases) {
-        SCOPED_TRACE(c.pszName);
-        KorvRig rig;
-        for (const auto& reply : c.replies) rig.instrument->Script(reply.first, reply.second);
-        ScriptRois(*rig.instrument, {});
-        KorvResult r{};
-        for (size_t i = 0; i < c.lines.size(); ++i) {
-            r = rig.Exec(c.lines[i], i + 1 == c.lines.size() ? c.nSize : 256);
+        SCOPED_TRACE(std::string(c.pszWidth) + " x " + std::to_string(c.nGain));
+        SimRig rig;
+        rig.Steps({"request 03 " + std::to_string(c.nGain), "request a2 01 0010 0020", "request a2 02 4000 4095"});
+        if (c.nModulus != 0) {
+            std::vector<uint32_t> counts(kKorvChannels);
+            for (uint32_t i = 0; i < kKorvChannels; ++i) counts[i] = Pattern(i, c.nModulus);
+            rig.SetCounts(counts);
+        } else {
+            rig.Steps({"request 92", "advance 1000"});
         }
-        EXPECT_EQ(rig.Wire(), c.wire);
-        EXPECT_EQ(r.sResp, c.sResp);
-        EXPECT_EQ(r.nMac, c.nMac);
-        EXPECT_EQ(r.nMic, c.nMic);
-        EXPECT_EQ(r.bOk, c.bOk);
-        if (c.sResp.size() > 0 && c.sResp[0] != '$') {
-            EXPECT_EQ(r.nLen, static_cast<int32_t>(c.sResp.size()) + (c.pszName == std::string("list") ? 1 : 0));
+        rig.Step(std::string("width ") + c.pszWidth);
+        rig.Mark();
+        std::vector<uint32_t> data(kKorvChannels, 0xDEADBEEF);
+        ASSERT_EQ(rig.ReadData(kKorvChannels, data.data()), 1);
+        EXPECT_EQ(rig.Sent(), "fb\r" + RoiQueries());
+        const std::string sHead = "fb SPECTRUM\r\nCHANNELS " + std::to_string(c.nGain) + "\r\n" + c.pszFormat;
+        const std::string sRois = RoiReplies({{1, "01 0010 0020"}, {2, "02 4000 4095"}});
+        const std::string sReplied = rig.Replied();
+        const size_t nWidth = c.pszFormat[1] == '1' ? 1 : c.pszFormat[1] == '2' ? 2 : 4;
+        ASSERT_EQ(sReplied.size(), sHead.size() + nWidth * c.nGain + sRois.size());
+        EXPECT_TRUE(StartsWith(sReplied, sHead));
+        EXPECT_EQ(sReplied.substr(sReplied.size() - sRois.size()), sRois);
+        // Channels past the gain read as empty; the ROIs' channels are flagged.
+        std::istringstream counts(OkValue(rig.Control("counts 0 " + std::to_string(kKorvChannels))));
+        int nWrong = 0;
+        uint64_t nTotal = 0;
+        uint32_t i = 0;
+        for (uint32_t nCount = 0; i < data.size() && counts >> nCount; ++i) {
+            nCount = i < c.nGain ? nCount : 0;
+            nTotal += nCount;
+            const bool bInRoi = (i >= 10 && i <= 20) || i >= 4000;
+            if (data[i] != (nCount | (bInRoi ? kRoiFlag : 0u)) && ++nWrong < 5) ADD_FAILURE() << i << ": " << data[i];
         }
+        EXPECT_EQ(i, data.size());
+        EXPECT_EQ(nWrong, 0);
+        EXPECT_GT(nTotal, 0u);
     }
-}
-
-TEST(KorvCommands, PresetClearingAndIntegralPresetsReachEveryRoi) {
-    KorvRig rig;
-    ScriptRois(*rig.instrument, {{1, "01 0100 0199"}, {2, "02 0300 0300"}, {3, "03 0500 0600"}});
-    EXPECT_TRUE(rig.Exec("SET_INTEGRAL_PRESET 1000").bOk);
-    EXPECT_EQ(rig.Wire(), Join(RoiQueries(), {"a4 1 1000", "a4 2 1000", "a4 3 1000"}));
-    char szStored[16] = {};
-    GetPrivateProfileStringA("M97S01", "KRIntPreset", "", szStored, sizeof szStored, "DETHUB.INI");
-    EXPECT_STREQ(szStored, "1000");
-    EXPECT_EQ(rig.Exec("SHOW_INTEGRAL_PRESET").sResp, Record(FormatG, 1000));
-    rig.instrument->Clear();
-    EXPECT_TRUE(rig.Exec("CLEAR_PRESETS").bOk);
-    EXPECT_EQ(rig.Wire(), (Texts{"10 0", "02 1", "01 65535", "a4 1 0", "a4 2 0", "a4 3 0"}));
-    GetPrivateProfileStringA("M97S01", "KRIntPreset", "", szStored, sizeof szStored, "DETHUB.INI");
-    EXPECT_STREQ(szStored, "0");
-    // INITIALIZE sends the shared preset state back to a reset instrument.
-    rig.instrument->Clear();
-    EXPECT_TRUE(rig.Exec("INIT").bOk);
-    EXPECT_EQ(rig.Wire(), (Texts{"96", "33", "10 0", "02 1", "01 65535", "a4 1 0", "a4 2 0", "a4 3 0"}));
-}
-
-TEST(KorvCommands, OtherDetectorsAndRejectedLinesAreNotSent) {
-    KorvRig rig;
-    int32_t nLen = 0, nMac = 0, nMic = 0;
-    char sz[64] = {};
-    EXPECT_FALSE(rig.driver->ExecLine(2, "CLEAR", sizeof sz, sz, &nLen, &nMac, &nMic));
-    EXPECT_EQ(nMac, -1);
-    const KorvResult r = rig.Exec("SET_GAIN_COARSE 65");
-    EXPECT_TRUE(r.bOk);
-    EXPECT_EQ(r.nMac, 131);
-    EXPECT_EQ(r.nMic, 128);
-    int32_t nStatus = 0;
-    EXPECT_FALSE(rig.driver->IsActive(2, &nStatus));
-    EXPECT_EQ(nStatus, 1);
-    EXPECT_EQ(rig.Wire(), Texts{});
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ TEST(SimControl, BadCommandsGetAnErrorThatSaysWhatIsExpected) {
         {"", "err empty command; try 'help'\n"},
         {"frobnicate", "err unknown command 'frobnicate'; try 'help'\n"},
         {"fault 0 stall", "err exchange must be 'next' or a number from 1 ('exchanges' tells how many were served)\n"},
-        {"fault next bogus", "err unknown fault 'bogus': silence, short, stall, garbage, reject or hangup\n"},
+        {"fault next bogus", "err unknown fault 'bogus': silence, short, stall, garbage, reject, hangup or reply\n"},
         {"fault next stall x", "err N must be a number up to 600000\n"},
         {"fault next reject 0 0", "err COUNT must be a number from 1 to 1000\n"},
         {"counts 18446744073709551615 2", "err usage: counts FIRST N (channels 0 to 4095)\n"},
