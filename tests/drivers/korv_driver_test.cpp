@@ -1,6 +1,7 @@
 // The KORV driver against the simulated instrument (korv_rig.h): wire
-// transcripts, records and instrument states stated by each case. Cases
-// that steer the platform's clocks are in korv_driver_posix_test.cpp.
+// transcripts, records and instrument states stated by each case. Cases that
+// need the POSIX layer (its tick count, the device side of the line) are in
+// korv_driver_posix_test.cpp.
 
 #include <ctime>
 #include <sstream>
