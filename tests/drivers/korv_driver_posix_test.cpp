@@ -78,7 +78,7 @@ TEST(KorvLink, TheLineCarriesEightBitsWithoutParityAndOneStopBit) {
     const std::string sDevice = OkValue(rig.Control("path"));
     const int fd = open(sDevice.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fd, 0) << sDevice << ": " << std::strerror(errno);
-    const LineSettings line = ReadLineSettings(fd);
+    const LineSettings line = sim::ReadLineSettings(fd);
     close(fd);
     EXPECT_EQ(line.baud, 19200u);
     EXPECT_EQ(std::string(1, line.parity) + std::to_string(line.dataBits) + std::to_string(line.stopBits), "N81");
