@@ -6,7 +6,8 @@ Usage: korv_roundtrip_pyserial.py DEVICE
 
 Prints "ready" once imported, then serves one line per round on stdin: a count N.
 For each it opens DEVICE, times N exchanges, closes the port again and prints
-"ok NANOSECONDS" or "err WHY". Opening and closing stay outside the timed part.
+"ok WALL_NS CPU_NS" (the CPU time is this thread's) or "err WHY". Opening and
+closing stay outside the timed part.
 """
 import sys
 import time
@@ -21,12 +22,13 @@ def timed_round(device, count):
     with serial.Serial(device, 9600, timeout=1.0) as port:
         port.reset_input_buffer()
         begin = time.perf_counter_ns()
+        begin_cpu = time.thread_time_ns()
         for _ in range(count):
             port.write(REQUEST)
             reply = port.read_until(b"\n")
             if not reply.startswith(REPLY_START) or not reply.endswith(b"\r\n"):
                 return "err unexpected reply %r" % reply
-        return "ok %d" % (time.perf_counter_ns() - begin)
+        return "ok %d %d" % (time.perf_counter_ns() - begin, time.thread_time_ns() - begin_cpu)
 
 
 def main():
