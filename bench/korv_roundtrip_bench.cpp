@@ -25,7 +25,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -33,21 +32,19 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
+#include <memory>
 #include <string>
-#include <sys/wait.h>
 #include <termios.h>
-#include <thread>
 #include <time.h>
 #include <unistd.h>
 #include <vector>
 
 #include "library_loader.h"
-
-extern char** environ;
+#include "support/child_process.h"
+#include "support/sim_program.h"
+#include "support/test_env.h"
 
 namespace {
-
 
 constexpr int32_t kMcb = 97;  // COM1
 constexpr int32_t kDetector = 1;
@@ -56,78 +53,27 @@ constexpr char kReplyStart[] = "67 ";
 constexpr double kBareTarget = 1.2;
 constexpr double kPyserialTarget = 1.0;
 
-// ---- processes ------------------------------------------------------------
-
-class ChildProcess {
-public:
-    ChildProcess() = default;
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-    ~ChildProcess() { stop(); }
-
-    // Starts argv[0] with the given pipes as its stdin and stdout (-1: inherit).
-    bool start(const std::vector<std::string>& args, int fdIn, int fdOut) {
-        std::vector<char*> argv;
-        for (const std::string& s : args) argv.push_back(const_cast<char*>(s.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (fdIn >= 0) posix_spawn_file_actions_adddup2(&actions, fdIn, STDIN_FILENO);
-        if (fdOut >= 0) posix_spawn_file_actions_adddup2(&actions, fdOut, STDOUT_FILENO);
-        const int err = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (err != 0) m_pid = -1;
-        return err == 0;
-    }
-    void stop() {
-        if (m_pid <= 0) return;
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
-
-private:
-    pid_t m_pid = -1;
-};
-
-// A private Windows directory with a DETHUB.INI that puts a KORV on COM1,
-// and an IPC namespace of this run's own; removed again at the end.
-class PrivateEnvironment {
-public:
-    PrivateEnvironment() {
-        const std::string sTag = "roundtrip" + std::to_string(getpid());
-        setenv("LINKBAY_IPC_NAMESPACE", sTag.c_str(), 1);
-        std::string sDir = "/tmp/linkbay-" + sTag + "-XXXXXX";
-        if (mkdtemp(&sDir[0]) == nullptr) return;
-        m_sDir = sDir;
-        setenv("LINKBAY_WINDIR", sDir.c_str(), 1);
-        std::ofstream(sDir + "/DETHUB.INI", std::ios::binary) << "[CONFIG]\r\nCOM1=KORV\r\n";
-    }
-    ~PrivateEnvironment() {
-        std::error_code ignored;
-        if (!m_sDir.empty()) std::filesystem::remove_all(m_sDir, ignored);
-    }
-    const std::string& dir() const { return m_sDir; }
-
-private:
-    std::string m_sDir;
-};
-
-// `linkbay-sim korv --no-pacing`; its device path once it serves.
-bool StartSimulator(ChildProcess& sim, const std::string& sDir, std::string& sDevice) {
-    const std::string sReady = sDir + "/sim.ready";
-    if (!sim.start({LINKBAY_SIM_PATH, "korv", "--no-pacing", "--quiet", "--ready-file", sReady}, -1, -1))
-        return false;
-    for (int nTry = 0; nTry < 1000; ++nTry) {
-        std::ifstream ready(sReady);
-        std::string sWord;
-        while (ready >> sWord) {
-            if (sWord == "device" && ready >> sDevice) return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+// A KORV on COM1.
+bool WriteConfiguration(const std::string& sDir) {
+    std::ofstream ini(sDir + "/DETHUB.INI", std::ios::binary);
+    ini << "[CONFIG]\r\nCOM1=KORV\r\n";
+    return static_cast<bool>(ini);
 }
+
+// A private IPC namespace and Windows directory with that configuration,
+// and `linkbay-sim korv --no-pacing` behind COM1.
+struct Bench {
+    struct Directory {
+        std::string sPath;
+        ~Directory() {
+            std::error_code ignored;
+            std::filesystem::remove_all(sPath, ignored);
+        }
+    };
+    Directory directory{linkbay::test::UseFreshEnvironment()};  // removed after the simulator has gone
+    bool bConfigured = WriteConfiguration(directory.sPath);
+    linkbay::test::SimulatorProgram simulator{1};
+};
 
 // ---- contenders -------------------------------------------------------------
 
@@ -158,9 +104,7 @@ struct Context {
     std::string sDevice;
     linkbay_host::AddinLibrary addin;
     linkbay_host::AddinLibrary baseline;  // loaded only with --baseline
-    ChildProcess python;
-    FILE* pToPython = nullptr;
-    FILE* pFromPython = nullptr;
+    std::unique_ptr<linkbay::test::ChildProcess> pPython;
 };
 
 bool Fail(const char* pszWhat, const std::string& sDetail = std::string()) {
@@ -242,34 +186,21 @@ bool RunBare(Context& context, int nExchanges, Sample& sample) {
     return bOk || Fail("bare loop: exchange failed");
 }
 
+// The script ends when its input closes, with the ChildProcess.
 bool StartPython(Context& context) {
-    int toChild[2];
-    int fromChild[2];
-    if (pipe2(toChild, O_CLOEXEC) != 0) return false;
-    if (pipe2(fromChild, O_CLOEXEC) != 0) return false;
     const char* pszPython = std::getenv("LINKBAY_PYTHON");
     const std::string sPython = pszPython != nullptr && *pszPython != '\0' ? pszPython : "/usr/bin/python3";
-    const bool bStarted = context.python.start({sPython, LINKBAY_PYSERIAL_SCRIPT, context.sDevice},
-                                               toChild[0], fromChild[1]);
-    close(toChild[0]);
-    close(fromChild[1]);
-    context.pToPython = fdopen(toChild[1], "w");
-    context.pFromPython = fdopen(fromChild[0], "r");
-    char szLine[128];
-    return bStarted && context.pToPython != nullptr && context.pFromPython != nullptr &&
-           std::fgets(szLine, sizeof szLine, context.pFromPython) != nullptr &&
-           std::strncmp(szLine, "ready", 5) == 0;
+    context.pPython = std::make_unique<linkbay::test::ChildProcess>(
+        sPython, std::vector<std::string>{LINKBAY_PYSERIAL_SCRIPT, context.sDevice});
+    return context.pPython->started() && context.pPython->readLine() == "ready";
 }
 
 bool RunPyserial(Context& context, int nExchanges, Sample& sample) {
-    std::fprintf(context.pToPython, "%d\n", nExchanges);
-    std::fflush(context.pToPython);
-    char szLine[256] = {};
-    if (std::fgets(szLine, sizeof szLine, context.pFromPython) == nullptr)
-        return Fail("pyserial: the script ended");
+    if (!context.pPython->writeLine(std::to_string(nExchanges))) return Fail("pyserial: the script ended");
+    const std::string sLine = context.pPython->readLine();
     long long nWallNs = 0;
     long long nCpuNs = 0;
-    if (std::sscanf(szLine, "ok %lld %lld", &nWallNs, &nCpuNs) != 2) return Fail("pyserial", szLine);
+    if (std::sscanf(sLine.c_str(), "ok %lld %lld", &nWallNs, &nCpuNs) != 2) return Fail("pyserial", sLine);
     sample = {static_cast<double>(nWallNs) * 1e-9, static_cast<double>(nCpuNs) * 1e-9};
     return true;
 }
@@ -419,27 +350,19 @@ bool Prepare(Context& context, const Settings& settings) {
 int main(int argc, char** argv) {
     Settings settings;
     if (!ParseArguments(argc, argv, settings)) return 2;
-    std::signal(SIGPIPE, SIG_IGN);
-    const PrivateEnvironment environment;
-    if (environment.dir().empty()) {
-        Fail("cannot make a private directory");
+    std::signal(SIGPIPE, SIG_IGN);  // a script that ended shows as a failed write
+    Bench bench;
+    if (!bench.bConfigured || !bench.simulator.ready()) {
+        Fail("cannot set up the simulated instrument", bench.simulator.problem());
         return 1;
     }
-    ChildProcess simulator;
     Context context;
-    if (!StartSimulator(simulator, environment.dir(), context.sDevice)) {
-        Fail("the simulator did not start", LINKBAY_SIM_PATH);
-        return 1;
-    }
-    setenv("LINKBAY_COM1", context.sDevice.c_str(), 1);
+    context.sDevice = std::getenv("LINKBAY_COM1");
     if (!Prepare(context, settings)) return 1;
     std::printf("SHOW_ACTIVE round trips against an unpaced KORV simulator on %s: %d rounds x %d exchanges\n",
                 context.sDevice.c_str(), settings.nRounds, settings.nExchanges);
     Results results;
-    const bool bMeasured = Measure(context, settings, results);
-    if (context.pToPython != nullptr) std::fclose(context.pToPython);  // the script ends at end of input
-    if (context.pFromPython != nullptr) std::fclose(context.pFromPython);
-    if (!bMeasured) return 1;
+    if (!Measure(context, settings, results)) return 1;
     Report(settings, results);
     return 0;
 }
