@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 binutils-mingw-w64-i686
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev python3-serial)
 
 missing=()
 for package in "${packages[@]}"; do

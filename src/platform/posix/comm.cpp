@@ -88,10 +88,11 @@ HANDLE OpenPort(int nPort, DWORD dwDesiredAccess) {
         SetLastError(err == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ErrorFromErrno(err));
         return INVALID_HANDLE_VALUE;
     }
-    if (isatty(fd)) MakeTtyRaw(fd);
     HandleEntry entry;
     entry.kind = HandleKind::Port;
     entry.fd = fd;
+    entry.tty = isatty(fd) != 0;
+    if (entry.tty) MakeTtyRaw(fd);
     const HANDLE h = AddHandle(entry);
     if (h == nullptr) {
         close(fd);
@@ -146,9 +147,11 @@ bool FindPort(HANDLE h, HandleEntry* pEntry) {
     return true;
 }
 
+// Whether the port is a terminal was settled when it was opened; a line that
+// has gone since then fails in the call that reaches it.
 bool FindTty(HANDLE h, HandleEntry* pEntry) {
     if (!FindPort(h, pEntry)) return false;
-    if (!isatty(pEntry->fd)) return Fail(ERROR_INVALID_FUNCTION);
+    if (!pEntry->tty) return Fail(ERROR_INVALID_FUNCTION);
     return true;
 }
 
@@ -213,6 +216,7 @@ bool ReadPort(const HandleEntry& entry, BYTE* pBuffer, DWORD cbWanted, DWORD* pc
     const uint64_t totalDeadline = plan.totalMs > 0 ? start + plan.totalMs : 0;
     uint64_t lastByte = 0;
     DWORD cbDone = 0;
+    bool bHangUpReported = false;
     for (;;) {
         const ssize_t cb = read(entry.fd, pBuffer + cbDone, cbWanted - cbDone);
         if (cb > 0) {
@@ -222,29 +226,37 @@ bool ReadPort(const HandleEntry& entry, BYTE* pBuffer, DWORD cbWanted, DWORD* pc
             if (cbDone == cbWanted || plan.bReturnOnFirstByte) return true;
             continue;
         }
-        // With VMIN = VTIME = 0 a read of an idle line returns 0, as does one
-        // of a line that has hung up; the health check tells them apart.
-        if (cb == 0 && !CheckPortAlive(entry.fd)) return DeviceGone(pcbRead, cbDone);
         if (cb < 0 && errno == EINTR) continue;
         if (cb < 0 && errno == EIO) return DeviceGone(pcbRead, cbDone);
         if (cb < 0 && errno != EAGAIN) {
             *pcbRead = cbDone;
             return FailErrno(errno);
         }
-        if (plan.bReturnBuffered) return true;
+        // With VMIN = VTIME = 0 a read of an idle line returns 0, as does one
+        // of a line that has hung up. A waiting poll tells them apart by
+        // itself; a read that ends now asks the line first.
+        if (cb == 0 && bHangUpReported) return DeviceGone(pcbRead, cbDone);
         const uint64_t now = NowMs();
         const uint64_t intervalDeadline =
             (plan.intervalMs > 0 && cbDone > 0) ? lastByte + plan.intervalMs : 0;
-        const int nWait = EarlierWait(PollWait(now, totalDeadline), PollWait(now, intervalDeadline));
-        if (nWait == 0) return true;  // a time-out ends the read with what arrived
+        const int nWait = plan.bReturnBuffered
+                              ? 0
+                              : EarlierWait(PollWait(now, totalDeadline), PollWait(now, intervalDeadline));
+        if (nWait == 0) {  // no wait, or a time-out: the read ends with what arrived
+            if (cb == 0 && !CheckPortAlive(entry.fd)) return DeviceGone(pcbRead, cbDone);
+            return true;
+        }
         pollfd pfd{entry.fd, POLLIN, 0};
         const int nReady = poll(&pfd, 1, nWait);
         if (nReady < 0 && errno != EINTR) {
             *pcbRead = cbDone;
             return FailErrno(errno);
         }
-        if (nReady > 0 && (pfd.revents & POLLIN) == 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0)
-            return DeviceGone(pcbRead, cbDone);
+        if (nReady > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0) {
+            // What is still buffered is read first; the next empty read ends it.
+            if ((pfd.revents & POLLIN) == 0) return DeviceGone(pcbRead, cbDone);
+            bHangUpReported = true;
+        }
     }
 }
 
@@ -390,8 +402,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
     HandleEntry entry;
     if (!FindHandle(hFile, &entry, HandleKind::Port, HandleKind::File)) return FALSE;
-    if (entry.kind == HandleKind::File || !isatty(entry.fd))
-        return fsync(entry.fd) == 0 || errno == EINVAL ? TRUE : FailErrno(errno);
+    if (!entry.tty) return fsync(entry.fd) == 0 || errno == EINVAL ? TRUE : FailErrno(errno);
     return tcdrain(entry.fd) == 0 ? TRUE : FailErrno(errno);
 }
 
@@ -469,15 +480,18 @@ BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
     return TRUE;
 }
 
+// Always asks the line, as the driver is always asked on Windows: a line
+// that has gone fails here even when no status is wanted.
 BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
     HandleEntry entry;
     if (!FindTty(hFile, &entry)) return FALSE;
+    int cbIn = 0;
+    if (ioctl(entry.fd, FIONREAD, &cbIn) != 0) return FailErrno(errno);
     if (lpErrors != nullptr) *lpErrors = 0;  // framing and overrun errors are not reported here
     if (lpStat != nullptr) {
         memset(lpStat, 0, sizeof *lpStat);
-        int cbIn = 0;
         int cbOut = 0;
-        if (ioctl(entry.fd, FIONREAD, &cbIn) == 0 && cbIn > 0) lpStat->cbInQue = static_cast<DWORD>(cbIn);
+        if (cbIn > 0) lpStat->cbInQue = static_cast<DWORD>(cbIn);
         if (ioctl(entry.fd, TIOCOUTQ, &cbOut) == 0 && cbOut > 0) lpStat->cbOutQue = static_cast<DWORD>(cbOut);
     }
     return TRUE;

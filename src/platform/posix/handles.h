@@ -16,6 +16,7 @@ struct HandleEntry {
     int fd = -1;             // Port, File: the descriptor; Process: the pidfd or -1
     DWORD pid = 0;           // Process
     COMMTIMEOUTS timeouts{}; // Port
+    bool tty = false;        // Port: the descriptor is a terminal, fixed for its life
     void* object = nullptr;  // Mutex, Mapping: the object's record
 };
 

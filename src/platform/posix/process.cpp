@@ -100,7 +100,8 @@ ProcessRef ResolveProcess(HANDLE hProcess, HandleEntry* pEntry) {
 HANDLE AddDescriptor(int fd, const HandleEntry& source) {
     HandleEntry entry = source;
     entry.fd = fd;
-    entry.kind = isatty(fd) || source.kind == HandleKind::Port ? HandleKind::Port : HandleKind::File;
+    entry.tty = isatty(fd) != 0;
+    entry.kind = entry.tty || source.kind == HandleKind::Port ? HandleKind::Port : HandleKind::File;
     const HANDLE h = AddHandle(entry);
     if (h == nullptr) close(fd);
     return h;
