@@ -9,7 +9,7 @@
 
 #include "cmdlang/ci_base.h"
 #include "cmdlang/records.h"
-#include "sample_command_set.h"
+#include "cmdlang/sample_command_set.h"
 
 namespace {
 

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "cmdlang/ci_base.h"
-#include "sample_command_set.h"
+#include "cmdlang/sample_command_set.h"
+#include "cmdlang/upper_case.h"
+#include "platform/platform.h"
 
 namespace linkbay {
 namespace {
@@ -253,6 +255,19 @@ TEST(ParseCommand, EmptyCommandSetKnowsNoWord) {
         EXPECT_EQ(out.nMac, c.nMac);
         EXPECT_EQ(out.nMic, c.nMic);
     }
+}
+
+// The system's CharUpperBuffA is the reference; the Windows build runs this
+// under Wine, where it is the real one.
+TEST(UpperCase, EveryByteAsCharUpperBuffAGivesIt) {
+    for (int n = 0; n < 256; ++n) {
+        char cSystem = static_cast<char>(n);
+        ASSERT_EQ(CharUpperBuffA(&cSystem, 1), 1u);
+        EXPECT_EQ(UpperCaseCp1252(static_cast<uint8_t>(n)), static_cast<uint8_t>(cSystem)) << "byte " << n;
+    }
+    char szWord[] = "show_\xe9t\xe9\xff";
+    UpperCaseCp1252(szWord, 5);
+    EXPECT_STREQ(szWord, "SHOW_\xe9t\xe9\xff");  // the count given, no further
 }
 
 }  // namespace
