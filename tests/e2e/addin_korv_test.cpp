@@ -18,7 +18,6 @@
 
 #include "e2e/loaded_addin.h"
 #include "linkbay/addin.h"
-#include "sim/sim_test_support.h"
 #include "support/child_process.h"
 #include "support/sim_program.h"
 #include "support/test_env.h"
