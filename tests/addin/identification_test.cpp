@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -485,30 +484,6 @@ std::string NRecord(uint32_t a, uint32_t b, uint32_t c) {
     return sz;
 }
 
-// The instrument's local time is read in UTC here, so that every expected
-// value is a fixed number.
-class UtcClock {
-public:
-    UtcClock() {
-        const char* pszOld = getenv("TZ");
-        m_bHad = pszOld != nullptr;
-        if (m_bHad) m_sOld = pszOld;
-        setenv("TZ", "UTC0", 1);
-        tzset();
-    }
-    ~UtcClock() {
-        if (m_bHad)
-            setenv("TZ", m_sOld.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_bHad = false;
-    std::string m_sOld;
-};
-
 constexpr int32_t kCachedStart = 4242;
 constexpr int32_t kCurrentTime = -1;  // stands for the computer's current time
 
@@ -560,7 +535,10 @@ const StartTimeCase kStartTimeCases[] = {
 };
 
 TEST(AddinInstrumentValues, StartTimeFromTheInstrumentClock) {
-    UtcClock utc;
+    // The instrument's local time is read in UTC, so that every expected
+    // value is a fixed number; nothing else in this program reads local time.
+    ScopedVariable utc("TZ", "UTC0");
+    tzset();
     ScriptedMcb mcb;
     ASSERT_TRUE(mcb.ready());
     mcb.identify(kKeepingInstrument);

@@ -233,14 +233,6 @@ TEST(CopyQuoted, CountsWhatItConsumes) {
     }
 }
 
-TEST(ParseCommand, LeavesTheLineAlone) {
-    SampleCI ci;
-    char line[] = "set_gain_ch 5,\"Quoted\"";
-    const std::string before = line;
-    Parse(ci, line);
-    EXPECT_EQ(before, line);
-}
-
 TEST(ParseCommand, EmptyCommandSetKnowsNoWord) {
     const CIBase ci(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0,
                     nullptr, 0, 0, 0);
