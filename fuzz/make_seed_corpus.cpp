@@ -4,10 +4,7 @@
 #include <string>
 
 #include "cmdlang/command_set.h"
-#include "drivers/korv/korv_tables.h"
-#include "drivers/mmcmd/pellux_tables.h"
-#include "drivers/mmcmd/tavo_tables.h"
-#include "drivers/zeph/zeph_tables.h"
+#include "drivers/family_registry.h"
 
 namespace {
 
@@ -55,7 +52,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     int nFile = 0;
-    for (const CommandSet* pSet : {&kKorvCommandSet, &kZephCommandSet, &kTavoCommandSet, &kPelluxCommandSet}) {
+    for (int32_t f = 0; f < kFamilyDriverCount; ++f) {
+        const CommandSet* pSet = kFamilyDrivers[f].pCommandSet;
         nFile = WriteRows(*pSet, pSet->pCommandsA, pSet->nCommandsA, argv[1], nFile);
         if (nFile >= 0) nFile = WriteRows(*pSet, pSet->pCommandsB, pSet->nCommandsB, argv[1], nFile);
         if (nFile >= 0) nFile = WriteRows(*pSet, pSet->pCommandsC, pSet->nCommandsC, argv[1], nFile);

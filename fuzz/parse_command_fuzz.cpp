@@ -7,14 +7,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cmdlang/ci_base.h"
 #include "cmdlang/records.h"
 #include "cmdlang/sample_command_set.h"
-#include "drivers/korv/korv_tables.h"
-#include "drivers/mmcmd/pellux_tables.h"
-#include "drivers/mmcmd/tavo_tables.h"
-#include "drivers/zeph/zeph_tables.h"
+#include "drivers/family_registry.h"
 
 namespace {
 
@@ -46,11 +44,20 @@ void CheckParseWith(const CIBase& ci, const std::string& line) {
 }
 
 // Every family's vocabulary, and a small one with unusual rows.
+const std::vector<std::unique_ptr<CIBase>>& Interpreters() {
+    static const std::vector<std::unique_ptr<CIBase>> s_interpreters = [] {
+        std::vector<std::unique_ptr<CIBase>> interpreters;
+        interpreters.emplace_back(new CIBase(sample::kCommandSet));
+        for (int32_t i = 0; i < kFamilyDriverCount; ++i) {
+            interpreters.emplace_back(new CIBase(*kFamilyDrivers[i].pCommandSet));
+        }
+        return interpreters;
+    }();
+    return s_interpreters;
+}
+
 void CheckParse(const std::string& line) {
-    static const CIBase kInterpreters[] = {CIBase(sample::kCommandSet), CIBase(kKorvCommandSet),
-                                           CIBase(kZephCommandSet), CIBase(kTavoCommandSet),
-                                           CIBase(kPelluxCommandSet)};
-    for (const CIBase& ci : kInterpreters) CheckParseWith(ci, line);
+    for (const auto& pCi : Interpreters()) CheckParseWith(*pCi, line);
 }
 
 // Runs one writer into a block of exactly nSize bytes and checks its contract.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "library_loader.h"
+#include "linkbay/families.h"
 
 namespace linkbay_host {
 namespace {
@@ -15,19 +16,9 @@ constexpr int32_t kResponseSize = 65536;  // room for the longest listing a driv
 constexpr int kHistogramColumns = 64;
 constexpr int kHistogramRows = 6;
 
-struct FamilyName {
-    int32_t nDeviceType;
-    const char* pszName;
-};
-constexpr FamilyName kFamilyNames[] = {
-    {LINKBAY_DEVICE_GENERIC, "generic"}, {LINKBAY_DEVICE_KORV, "KORV"}, {LINKBAY_DEVICE_ZEPH, "ZEPH"},
-    {LINKBAY_DEVICE_PELLUX, "PELLUX"},   {LINKBAY_DEVICE_TAVO, "TAVO"},
-};
-
 const char* FamilyName(int32_t nDeviceType) {
-    for (const auto& family : kFamilyNames)
-        if (family.nDeviceType == nDeviceType) return family.pszName;
-    return "none";
+    const LinkbayFamily* pFamily = LinkbayFindFamily(nDeviceType);
+    return pFamily != nullptr ? pFamily->pszDisplayName : "none";
 }
 
 int32_t PortOf(int32_t nMcb) { return nMcb - LINKBAY_FIRST_MCB + 1; }

@@ -23,6 +23,7 @@
 #include "commands.h"
 #include "demo.h"
 #include "library_loader.h"
+#include "linkbay/families.h"
 
 extern char** environ;
 
@@ -36,9 +37,12 @@ bool Interrupted() { return g_nStopSignal != 0; }
 // The simulated instruments, and what the demo does with each.
 struct DemoPort {
     int nPort;
+    int32_t nDeviceType;       // LINKBAY_DEVICE_*: the simulator model and the DETHUB.INI keyword
     int32_t nLivePresetTicks;  // of 20 ms
 };
-constexpr DemoPort kDemoPorts[] = {{1, 1500}, {3, 1000}};
+constexpr DemoPort kDemoPorts[] = {{1, LINKBAY_DEVICE_KORV, 1500}, {3, LINKBAY_DEVICE_KORV, 1000}};
+
+const LinkbayFamily& FamilyOf(const DemoPort& port) { return *LinkbayFindFamily(port.nDeviceType); }
 constexpr const char* kTimeScale = "10";  // acquisition seconds per real second
 constexpr int kSimulatorStartMs = 5000;
 constexpr int kStopWaitMs = 3000;
@@ -50,9 +54,9 @@ public:
     Simulator& operator=(const Simulator&) = delete;
     ~Simulator() { stop(); }
 
-    // Starts "linkbay-sim korv" in its own process group (so Ctrl-C reaches
+    // Starts "linkbay-sim MODEL" in its own process group (so Ctrl-C reaches
     // the demo, which then stops it in order) and waits for its control line.
-    bool start(const std::string& sProgram, const std::string& sLink, std::string& sError) {
+    bool start(const std::string& sProgram, const char* pszModel, const std::string& sLink, std::string& sError) {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return Fail("cannot make a pipe", sError);
         posix_spawn_file_actions_t actions;
@@ -62,7 +66,7 @@ public:
         posix_spawnattr_init(&attributes);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
         posix_spawnattr_setpgroup(&attributes, 0);
-        std::vector<std::string> args = {sProgram, "korv", "--link", sLink, "--time-scale", kTimeScale};
+        std::vector<std::string> args = {sProgram, pszModel, "--link", sLink, "--time-scale", kTimeScale};
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(&arg[0]);
         argv.push_back(nullptr);
@@ -200,7 +204,7 @@ bool WaitForPresets(AddinBase& addin) {
 bool WriteConfiguration(const std::string& sDir) {
     // The fastest rate the driver takes: a spectrum is 8 KiB or more on the line.
     std::string sText = "[CONFIG]\nBaudRate=115200\n";
-    for (const DemoPort& port : kDemoPorts) sText += "COM" + std::to_string(port.nPort) + "=KORV\n";
+    for (const DemoPort& port : kDemoPorts) sText += "COM" + std::to_string(port.nPort) + "=" + FamilyOf(port).pszKeyword + "\n";
     std::ofstream ini(sDir + "/DETHUB.INI", std::ios::binary);
     ini << sText;
     printf("  DETHUB.INI:\n");
@@ -274,15 +278,15 @@ int RunDemo(const char* pszArgv0, const std::string& sLibrary) {
         fprintf(stderr, "linkbay: demo: cannot make a temporary directory: %s\n", strerror(errno));
         return 1;
     }
-    printf("Linkbay demo: KORV simulators on COM1 and COM3, configuration in %s\n", directory.path().c_str());
+    printf("Linkbay demo: simulated instruments, configuration in %s\n", directory.path().c_str());
     std::vector<std::unique_ptr<Simulator>> simulators;
     for (const DemoPort& port : kDemoPorts) {
         const std::string sLink = directory.path() + "/com" + std::to_string(port.nPort);
-        printf("  starting simulator for COM%d ... ", port.nPort);
+        printf("  starting a simulated %s instrument for COM%d ... ", FamilyOf(port).pszDisplayName, port.nPort);
         fflush(stdout);
         simulators.push_back(std::make_unique<Simulator>());
         std::string sError;
-        if (!simulators.back()->start(sSimulator, sLink, sError)) {
+        if (!simulators.back()->start(sSimulator, FamilyOf(port).pszSimModel, sLink, sError)) {
             printf("failed\n");
             fprintf(stderr, "linkbay: demo: %s\n", Interrupted() ? "interrupted" : sError.c_str());
             return 1;

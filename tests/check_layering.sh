@@ -56,7 +56,7 @@ quoted_verdict() {
       other=$(family_of "$target")
       if [[ $target == src/addin/* ]]; then
         why="drivers include addin/"
-      elif [[ -n $other && $other != "$own" && $other != common ]]; then
+      elif [[ -n $own && -n $other && $other != "$own" && $other != common ]]; then
         [[ $own == common ]] && why="the common driver layer includes the family folder $other/" ||
           why="family $own includes family $other/"
       fi ;;

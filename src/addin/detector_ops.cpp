@@ -37,7 +37,7 @@ bool Linkbay::Dialog(int32_t nMcb, int32_t nDet, const char* pszLine, int32_t nR
                      char* pszResponse, int32_t* pnResponseLength, int32_t* pnMac, int32_t* pnMic) {
     TMutexAccess access(m_mutex);
     if (!IsValidDetector(nMcb, nDet)) {
-        Store<int32_t>(pnMac, -9);
+        Store<int32_t>(pnMac, kMacInvalidDetector);
         Store<int32_t>(pnMic, 0);
         Store<int32_t>(pnResponseLength, 0);
         if (nResponseSize > 0 && pszResponse != nullptr) pszResponse[0] = '\0';
@@ -71,7 +71,7 @@ int32_t Linkbay::SendRoiLine(int32_t nMcb, int32_t nDet, const char* pszLine, in
     }
     Store(pnMac, nMac);
     Store(pnMic, nMic);
-    return nMac != 0 ? -6 : 1;
+    return nMac != 0 ? kOpInstrumentError : kOpDone;
 }
 
 int32_t Linkbay::SetROI(int32_t nMcb, int32_t nDet, uint32_t dwFirst, uint32_t dwCount, uint32_t,
@@ -79,7 +79,7 @@ int32_t Linkbay::SetROI(int32_t nMcb, int32_t nDet, uint32_t dwFirst, uint32_t d
     TMutexAccess access(m_mutex);
     Store<int32_t>(pnMac, 0);
     Store<int32_t>(pnMic, 0);
-    if (!IsValidDetector(nMcb, nDet)) return -1;
+    if (!IsValidDetector(nMcb, nDet)) return kOpBadArguments;
     char szLine[64];
     snprintf(szLine, sizeof szLine, "SET_ROI %u, %u", dwFirst, dwCount);
     return SendRoiLine(nMcb, nDet, szLine, pnMac, pnMic, false);
@@ -90,18 +90,18 @@ int32_t Linkbay::ClearROI(int32_t nMcb, int32_t nDet, uint32_t dwFirst, uint32_t
     TMutexAccess access(m_mutex);
     Store<int32_t>(pnMac, 0);
     Store<int32_t>(pnMic, 0);
-    if (!IsValidDetector(nMcb, nDet)) return -1;
+    if (!IsValidDetector(nMcb, nDet)) return kOpBadArguments;
     char szLine[64];
     snprintf(szLine, sizeof szLine, "SET_WIND %u, %u", dwFirst, dwCount);
     const int32_t nResult = SendRoiLine(nMcb, nDet, szLine, pnMac, pnMic, true);
-    if (nResult != 1) return nResult;
+    if (nResult != kOpDone) return nResult;
     return SendRoiLine(nMcb, nDet, "CLEAR_ROI", pnMac, pnMic, true);
 }
 
 int32_t Linkbay::ReadSpectrum(int32_t nMcb, int32_t nDet, uint32_t* pdwMask1, uint32_t* pdwMask2, uint32_t,
                               int32_t nFirst, int32_t nCount, int32_t nSegment, uint32_t* pdwData) {
     TMutexAccess access(m_mutex);
-    if (!IsValidDetector(nMcb, nDet)) return -1;
+    if (!IsValidDetector(nMcb, nDet)) return kOpBadArguments;
     const McbEntry& entry = Entry(nMcb);
     Store(pdwMask1, entry.dwConfMask1[nDet - 1]);
     Store(pdwMask2, entry.dwConfMask2[nDet - 1]);
@@ -111,14 +111,14 @@ int32_t Linkbay::ReadSpectrum(int32_t nMcb, int32_t nDet, uint32_t* pdwMask1, ui
 int32_t Linkbay::WriteSpectrum(int32_t nMcb, int32_t nDet, uint32_t, int32_t nFirst, int32_t nCount,
                                int32_t nSegment, const uint32_t* pdwData) {
     TMutexAccess access(m_mutex);
-    if (!IsValidDetector(nMcb, nDet)) return -1;
+    if (!IsValidDetector(nMcb, nDet)) return kOpBadArguments;
     return Driver(nMcb)->WriteData(nDet, nSegment, nFirst, nCount, Entry(nMcb).dwConfMask1[nDet - 1],
                                    pdwData);
 }
 
 bool Linkbay::IsDetectorActive(int32_t nMcb, int32_t nDet, int32_t* pnStatus) {
     TMutexAccess access(m_mutex);
-    int32_t nStatus = -1;
+    int32_t nStatus = kStatusNotServed;
     bool bActive = true;
     if (IsValidDetector(nMcb, nDet)) bActive = Driver(nMcb)->IsActive(nDet, &nStatus);
     Store(pnStatus, nStatus);

@@ -80,7 +80,7 @@ int32_t LocalSeconds(CalendarTime calendar) {
     return static_cast<int32_t>(t);
 }
 
-int32_t CurrentSeconds() { return static_cast<int32_t>(time(nullptr)); }
+int32_t CurrentSeconds() { return static_cast<int32_t>(linkbay::UnixSecondsNow()); }
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include "addin/linkbay.h"
 #include "addin/mutex_access.h"
 #include "cmdlang/numbers.h"
+#include "linkbay/families.h"
 #include "serial/detector_profile.h"
 #include "serial/rs232ci.h"
 
@@ -20,26 +21,12 @@ constexpr DWORD kThrottleMs = 2000;
 constexpr uint16_t kDefaultChannels = 16384;
 constexpr int32_t kConfigValueSize = 260;
 
-struct FamilyName {
-    int32_t nDeviceType;
-    const char* pszKeyword;  // in a "COM%u" value
-    const char* pszLibrary;  // in the "ComLib" value; null: none
-};
-
-// Tested in this order; the first name found wins.
-constexpr FamilyName kFamilies[] = {
-    {LINKBAY_DEVICE_KORV, "KORV", "MCBKORV.DLL"},
-    {LINKBAY_DEVICE_ZEPH, "ZEPH", "MCBZEPH.DLL"},
-    {LINKBAY_DEVICE_PELLUX, "PELLUX", "PELLUX232.DLL"},
-    {LINKBAY_DEVICE_TAVO, "TAVO", "TAVO232.DLL"},
-    {LINKBAY_DEVICE_GENERIC, "GENERIC", nullptr},
-};
-
 enum class NameKind { Keyword, Library };
 
 int32_t FamilyOf(char* pszValue, NameKind kind, int32_t nOtherwise) {
     CharUpperBuffA(pszValue, static_cast<DWORD>(strlen(pszValue)));
-    for (const FamilyName& family : kFamilies) {
+    // Rows in their order: the first name found wins.
+    for (const LinkbayFamily& family : kLinkbayFamilies) {
         const char* pszName = kind == NameKind::Keyword ? family.pszKeyword : family.pszLibrary;
         if (pszName != nullptr && strstr(pszValue, pszName) != nullptr) return family.nDeviceType;
     }

@@ -1,10 +1,6 @@
 #include "addin/driver_factory.h"
 
-#include <new>
-
-#include "linkbay/addin.h"
-#include "drivers/korv/korvci.h"
-#include "serial/genci.h"
+#include "drivers/family_registry.h"
 
 namespace linkbay {
 namespace {
@@ -19,11 +15,8 @@ void SetDriverFactoryForTesting(DriverFactory pfnFactory) { g_pfnTestFactory = p
 // get no driver, so their ports are opened, found driverless and released.
 RS232CI* CreateDriver(int32_t nDeviceType, int32_t nMcb) {
     if (g_pfnTestFactory != nullptr) return g_pfnTestFactory(nDeviceType, nMcb);
-    switch (nDeviceType) {
-    case LINKBAY_DEVICE_GENERIC: return new (std::nothrow) GENCI(nMcb);
-    case LINKBAY_DEVICE_KORV: return new (std::nothrow) KORVCI(nMcb);
-    default: return nullptr;
-    }
+    const FamilyDriver* pFamily = FindFamilyDriver(nDeviceType);
+    return pFamily != nullptr && pFamily->pfnCreate != nullptr ? pFamily->pfnCreate(nMcb) : nullptr;
 }
 
 }  // namespace linkbay

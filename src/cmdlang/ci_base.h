@@ -11,14 +11,6 @@ namespace linkbay {
 
 class CIBase {
 public:
-    CIBase(const WordEntry* pVerbs, int32_t nVerbs,
-           const WordEntry* pNouns, int32_t nNouns,
-           const WordEntry* pModifiers, int32_t nModifiers,
-           const RangeEntry* pRanges, int32_t nRanges,
-           const CommandEntry* pCommandsA, int32_t nCommandsA,
-           const CommandEntry* pCommandsB, int32_t nCommandsB,
-           const CommandEntry* pCommandsC, int32_t nCommandsC,
-           int32_t nVerbA, int32_t nVerbB);
     explicit CIBase(const CommandSet& commandSet);
     virtual ~CIBase();
 

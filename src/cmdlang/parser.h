@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "cmdlang/result_codes.h"
+
 namespace linkbay {
 
 constexpr int kMaxArgSlots = 4;
@@ -14,16 +16,6 @@ constexpr int kString2Size = 129;
 // Set in a slot's flags when its number is negative, not whole or too large
 // for 32 bits, i.e. when iArg does not hold the value as written.
 constexpr uint8_t kArgNotUnsigned32 = 0x80;
-
-// Error pairs (macro error, micro error).
-constexpr int32_t kMacWordError = 129;       // micro: 1 verb + 2 noun + 4 modifier unknown
-constexpr int32_t kMacCommandError = 131;
-constexpr int32_t kMicArgRangeBase = 128;    // + slot of the first argument out of range
-constexpr int32_t kMicArgCount = 132;
-constexpr int32_t kMicNoCommand = 133;       // empty verb, or no row for the word triple
-constexpr int32_t kMicUnknownVerb = 1;
-constexpr int32_t kMicUnknownNoun = 2;
-constexpr int32_t kMicUnknownModifier = 4;
 
 struct ParsedCommand {
     int32_t nArgs;     // numeric and empty arguments seen; strings not counted

@@ -12,3 +12,19 @@
 #else
 #include "posix/win32_api.h"
 #endif
+
+#include <cstdint>
+
+namespace linkbay {
+
+// Seconds since 1970-01-01 UTC, from the system clock (so that a test can
+// set the time through the platform's seam, as it does the tick count).
+inline int64_t UnixSecondsNow() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t n = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+    return static_cast<int64_t>(n / 10000000u) - kSecondsFrom1601To1970;
+}
+
+}  // namespace linkbay

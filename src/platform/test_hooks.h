@@ -2,6 +2,8 @@
 // or scraping stderr. Production code never calls these.
 #pragma once
 
+#include <cstdint>
+
 #include "platform.h"
 
 namespace linkbay {
@@ -10,6 +12,11 @@ namespace platform {
 // Replaces the clock behind GetTickCount; nullptr restores the real one.
 typedef DWORD (*TickSource)(void* pContext);
 void SetTickSource(TickSource pfnSource, void* pContext);
+
+// Replaces the wall clock behind GetSystemTimeAsFileTime with seconds since
+// 1970 UTC; nullptr restores the real one.
+typedef int64_t (*WallClockSource)(void* pContext);
+void SetWallClockSource(WallClockSource pfnSource, void* pContext);
 
 // Receives every OutputDebugStringA text instead of the configured sink;
 // nullptr restores the sink.

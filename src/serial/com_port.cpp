@@ -71,19 +71,4 @@ bool RS232CI::COMRead(HANDLE hPort, void* pBuffer, uint32_t cbData) {
     return true;
 }
 
-BOOL RS232CI::ReadLineState(HANDLE hPort, DCB& dcb) {
-    dcb.DCBlength = sizeof dcb;
-    return GetCommState(hPort, &dcb);
-}
-
-BOOL RS232CI::WriteLineState8N1(HANDLE hPort, DCB& dcb, DWORD dwBaud) {
-    dcb.BaudRate = dwBaud;
-    dcb.fBinary = 1;
-    dcb.fParity = 1;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    return SetCommState(hPort, &dcb);
-}
-
 }  // namespace linkbay

@@ -7,11 +7,6 @@
 
 namespace linkbay {
 
-// IsActive status of the served detector: nothing can be asked of the unit.
-constexpr int32_t kGenericActiveStatus = -3;
-// IsActive status of any other detector.
-constexpr int32_t kStatusNotServed = -1;
-
 class GENCI : public RS232CI {
 public:
     explicit GENCI(int32_t nMCB);
@@ -20,6 +15,8 @@ public:
     // with the generic queues and time-outs. A failing step is reported on
     // the debug output and ends the configuration; the port stays stored.
     void Attach(HANDLE hPort) override;
+    // Detector 1: true with status kStatusNoAnswer (nothing can be asked of
+    // the unit); any other: false with kStatusNotServed.
     bool IsActive(int32_t nDet, int32_t* pnStatus) override;
     // Serves no line, whatever the detector: mac -1, nothing else written.
     bool ExecLine(int32_t nDet, const char* pszLine, int32_t nRespSize, char* pszResp,

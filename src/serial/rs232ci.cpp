@@ -2,20 +2,6 @@
 
 namespace linkbay {
 
-RS232CI::RS232CI(const WordEntry* pVerbs, int32_t nVerbs,
-                 const WordEntry* pNouns, int32_t nNouns,
-                 const WordEntry* pModifiers, int32_t nModifiers,
-                 const RangeEntry* pRanges, int32_t nRanges,
-                 const CommandEntry* pCommandsA, int32_t nCommandsA,
-                 const CommandEntry* pCommandsB, int32_t nCommandsB,
-                 const CommandEntry* pCommandsC, int32_t nCommandsC,
-                 int32_t nVerbA, int32_t nVerbB, int32_t nMCB)
-    : CIBase(pVerbs, nVerbs, pNouns, nNouns, pModifiers, nModifiers, pRanges, nRanges,
-             pCommandsA, nCommandsA, pCommandsB, nCommandsB, pCommandsC, nCommandsC,
-             nVerbA, nVerbB),
-      m_nMCB(nMCB),
-      m_hPort(INVALID_HANDLE_VALUE) {}
-
 RS232CI::RS232CI(const CommandSet& commandSet, int32_t nMCB)
     : CIBase(commandSet), m_nMCB(nMCB), m_hPort(INVALID_HANDLE_VALUE) {}
 

@@ -7,6 +7,7 @@
 #include "cmdlang/ci_base.h"
 #include "cmdlang/command_set.h"
 #include "cmdlang/parser.h"
+#include "cmdlang/result_codes.h"
 #include "platform/platform.h"
 #include "serial/debug_output.h"
 
@@ -16,19 +17,9 @@ namespace linkbay {
 constexpr int32_t kMcbPortOffset = 96;
 // The only detector the drivers of this library serve.
 constexpr int32_t kServedDetector = 1;
-// Macro error of a line for a detector the driver does not serve.
-constexpr int32_t kMacNotServed = -1;
 
 class RS232CI : public CIBase {
 public:
-    RS232CI(const WordEntry* pVerbs, int32_t nVerbs,
-            const WordEntry* pNouns, int32_t nNouns,
-            const WordEntry* pModifiers, int32_t nModifiers,
-            const RangeEntry* pRanges, int32_t nRanges,
-            const CommandEntry* pCommandsA, int32_t nCommandsA,
-            const CommandEntry* pCommandsB, int32_t nCommandsB,
-            const CommandEntry* pCommandsC, int32_t nCommandsC,
-            int32_t nVerbA, int32_t nVerbB, int32_t nMCB);
     RS232CI(const CommandSet& commandSet, int32_t nMCB);
     // Closes the port if one is held.
     ~RS232CI() override;
@@ -61,12 +52,6 @@ public:
     static bool COMWrite(HANDLE hPort, const void* pData, uint32_t cbData);
     // Exactly cbData bytes within the port's time-outs, or false.
     static bool COMRead(HANDLE hPort, void* pBuffer, uint32_t cbData);
-
-    // The line state every driver sets up: read the DCB, then write it back
-    // with the given speed, binary mode, the parity flag set, 8 data bits,
-    // no parity and one stop bit, every other field as read.
-    static BOOL ReadLineState(HANDLE hPort, DCB& dcb);
-    static BOOL WriteLineState8N1(HANDLE hPort, DCB& dcb, DWORD dwBaud);
 
     static bool IsPortHandle(HANDLE hPort) {
         return hPort != INVALID_HANDLE_VALUE && hPort != nullptr;

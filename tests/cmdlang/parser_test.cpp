@@ -234,8 +234,7 @@ TEST(CopyQuoted, CountsWhatItConsumes) {
 }
 
 TEST(ParseCommand, EmptyCommandSetKnowsNoWord) {
-    const CIBase ci(nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0,
-                    nullptr, 0, 0, 0);
+    const CIBase ci(CommandSet{});
     struct { const char* line; int32_t nMac, nMic; } cases[] = {
         {"SHOW_VERSION", 129, 3}, {"START 1", 129, 1}, {"SET_A_B", 129, 7},
         {"_X", 129, 133}, {"  ", 0, 0}, {nullptr, 0, 0},

@@ -20,11 +20,12 @@ constexpr WordEntry kVerbs[] = {{"SHOW", 2, 2}};
 constexpr WordEntry kNouns[] = {{"VERSION", 5, 4}};
 constexpr RangeEntry kRanges[] = {{0, 0}};
 constexpr CommandEntry kShow[] = {{2, 5, 0, 70, 0, 0, {0, 0, 0, 0}}};
+constexpr CommandSet kTinySet = {kVerbs, 1, kNouns, 1, nullptr, 0, kRanges, 1, nullptr, 0, kShow, 1, nullptr, 0, 1, 2};
 
 // Records what reaches ExecCmd and answers with a fixed result.
 struct TinyDriver : RS232CI {
     explicit TinyDriver(bool bResult)
-        : RS232CI(kVerbs, 1, kNouns, 1, nullptr, 0, kRanges, 1, nullptr, 0, kShow, 1, nullptr, 0, 1, 2, 97),
+        : RS232CI(kTinySet, 97),
           bResult(bResult) {}
     void Attach(HANDLE) override {}
     bool IsActive(int32_t, int32_t*) override { return false; }

@@ -4,18 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "cmdlang/numbers.h"
+#include "cmdlang/result_codes.h"
+#include "drivers/common/shared_block.h"
 #include "drivers/korv/korv_tables.h"
 #include "drivers/korv/korvci.h"
 #include "serial/detector_profile.h"
+#include "serial/port_setup.h"
 
 namespace linkbay {
 namespace {
-
-constexpr int32_t kMacNotSent = -3;
-constexpr int32_t kMacRejected = -1;
 
 constexpr uint32_t kAckSize = 5;     // 4-byte acknowledgement and NUL
 constexpr uint32_t kValueSize = 16;  // value replies: up to 15 characters
@@ -26,12 +25,10 @@ constexpr int kValueOffset = 3;      // the first three reply characters carry n
 constexpr uint32_t kDefaultBaud = 9600;
 constexpr long kMinBaud = 300;
 constexpr long kMaxBaud = 128000;
-constexpr DWORD kInQueue = 16848;
-constexpr DWORD kOutQueue = 64;
-// Interval 1 s, 5 ms per byte plus 2 s per read, writes give up after 5 s.
-constexpr COMMTIMEOUTS kKorvTimeouts = {1000, 5, 2000, 0, 5000};
+// 16848/64-byte queues; interval 1 s, 5 ms per byte plus 2 s per read,
+// writes give up after 5 s. The speed is the configured one.
+constexpr PortSetup kKorvPort = {16848, 64, {1000, 5, 2000, 0, 5000}, kDefaultBaud};
 
-constexpr DWORD kCacheMs = 500;
 constexpr uint32_t kWidth1 = 0x100;
 constexpr uint32_t kWidth2 = 0x200;
 constexpr uint32_t kWidth4 = 0x400;
@@ -52,71 +49,15 @@ long ToSigned(const char* psz) {
 
 // ---- common data --------------------------------------------------------
 
-KORVCI::KORVCI(int32_t nMCB) : RS232CI(kKorvCommandSet, nMCB) { OpenCommonData(); }
-
-void KORVCI::OpenCommonData() {
-    char szName[32];
-    std::snprintf(szName, sizeof szName, "KORVCI%5.5d", m_nMCB);
-    char szError[kErrorTextSize];
-    m_hMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                    sizeof(KorvCommonData), szName);
-    if (m_hMapping == nullptr) {
-        DebugPrint(0, "KORVCI::KORVCI(): Error in CreateFileMapping():\r\n    %s\r\n",
-                   ErrorText(szError, sizeof szError));
-    } else {
-        m_pCommonData = static_cast<KorvCommonData*>(
-            MapViewOfFile(m_hMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(KorvCommonData)));
-        if (m_pCommonData != nullptr) return;
-        DebugPrint(0, "KORVCI::KORVCI(): Error in MapViewOfFile():\r\n    %s\r\n",
-                   ErrorText(szError, sizeof szError));
-        CloseHandle(m_hMapping);
-        m_hMapping = nullptr;
-    }
-    m_pCommonData = new (std::nothrow) KorvCommonData();
-    if (m_pCommonData == nullptr) {
-        OutputDebugStringA("KORVCI::KORVCI(): Failure to allocate m_pCommonData buffer!!!\r\n");
-    }
+KORVCI::KORVCI(int32_t nMCB) : RS232CI(kKorvCommandSet, nMCB) {
+    m_pCommonData = OpenSharedBlock<KorvCommonData>("KORVCI", m_nMCB, MappingReport::Levelled, m_hMapping);
 }
 
-KORVCI::~KORVCI() {
-    if (m_hMapping != nullptr) {
-        if (m_pCommonData != nullptr) UnmapViewOfFile(m_pCommonData);
-        CloseHandle(m_hMapping);
-    } else {
-        delete m_pCommonData;
-    }
-    m_pCommonData = nullptr;
-}
+KORVCI::~KORVCI() { CloseSharedBlock(m_pCommonData, m_hMapping); }
 
 // ---- attachment -----------------------------------------------------------
 
 namespace {
-
-struct PortStep {
-    const char* pszCall;
-    BOOL (*pfnRun)(HANDLE hPort, DCB& dcb, uint32_t nBaud);
-};
-
-BOOL SizeQueues(HANDLE hPort, DCB&, uint32_t) { return SetupComm(hPort, kInQueue, kOutQueue); }
-
-BOOL SetTimeouts(HANDLE hPort, DCB&, uint32_t) {
-    COMMTIMEOUTS timeouts = kKorvTimeouts;
-    return SetCommTimeouts(hPort, &timeouts);
-}
-
-BOOL ReadLineState(HANDLE hPort, DCB& dcb, uint32_t) { return RS232CI::ReadLineState(hPort, dcb); }
-
-// Flow control stays as found.
-BOOL WriteLineState(HANDLE hPort, DCB& dcb, uint32_t nBaud) {
-    return RS232CI::WriteLineState8N1(hPort, dcb, nBaud);
-}
-
-const PortStep kPortSteps[] = {
-    {"SetupComm", SizeQueues},
-    {"SetCommTimeouts", SetTimeouts},
-    {"GetCommState", ReadLineState},
-    {"SetCommState", WriteLineState},
-};
 
 uint32_t ConfiguredBaudRate() {
     char szBaud[32];
@@ -128,15 +69,14 @@ uint32_t ConfiguredBaudRate() {
 }  // namespace
 
 bool KORVCI::ConfigurePort(HANDLE hPort) {
-    DCB dcb{};
-    for (const PortStep& step : kPortSteps) {
-        if (step.pfnRun(hPort, dcb, m_nBaudRate)) continue;
-        char szError[kErrorTextSize];
-        DebugPrint(0, "KORVCI::Attach(COM%d:): Error in %s(): %s\r\n", Port(), step.pszCall,
-                   ErrorText(szError, sizeof szError));
-        return false;
-    }
-    return true;
+    PortSetup setup = kKorvPort;
+    setup.dwBaud = m_nBaudRate;
+    const PortSetupStep failed = ApplyPortSetup(hPort, setup);
+    if (failed == kSetupDone) return true;
+    char szError[kErrorTextSize];
+    DebugPrint(0, "KORVCI::Attach(COM%d:): Error in %s(): %s\r\n", Port(), kPortSetupCalls[failed],
+               ErrorText(szError, sizeof szError));
+    return false;
 }
 
 // Two probes that only a KORV instrument answers without a question mark.
@@ -193,7 +133,7 @@ bool KORVCI::IsActive(int32_t nDet, int32_t* pnStatus) {
 }
 
 int32_t KORVCI::WriteData(int32_t, int32_t, int32_t, int32_t, uint32_t, const uint32_t*) {
-    return -10;
+    return kOpRefused;
 }
 
 // ---- framing --------------------------------------------------------------
@@ -283,30 +223,29 @@ int32_t KORVCI::ReadData(int32_t nDet, int32_t nSegment, int32_t nFirst, int32_t
                          uint32_t* pdwDest) {
     if (nDet != kServedDetector || nSegment != 0 || nFirst < 0 ||
         static_cast<int64_t>(nFirst) + nCount > kKorvChannels) {
-        return -1;
+        return kOpBadArguments;
     }
-    if (nCount < 1) return 1;
-    if (pdwDest == nullptr) return -1;
-    if (m_pCommonData == nullptr) return -3;
+    if (nCount < 1) return kOpDone;
+    if (pdwDest == nullptr) return kOpBadArguments;
+    if (m_pCommonData == nullptr) return kOpNotRead;
     int32_t nMac = 0;
     int32_t nMic = 0;
-    if (!CheckChannelData(nMac, nMic)) return -3;
+    if (!CheckChannelData(nMac, nMic)) return kOpNotRead;
     std::memcpy(pdwDest, m_pCommonData->dwChannel + nFirst, sizeof(uint32_t) * static_cast<size_t>(nCount));
-    return 1;
+    return kOpDone;
 }
 
 // A failed "fb\r" request fails the read: an all-zero spectrum would look
 // like data to the host.
 bool KORVCI::CheckChannelData(int32_t& nMac, int32_t& nMic) {
     KorvCommonData& common = *m_pCommonData;
-    if (common.bDataValid && GetTickCount() - common.dwLastReadTick <= kCacheMs) return true;
+    if (common.IsFresh()) return true;
     if (!TransferChannels(nMac, nMic)) {
         ForgetChannels();
         return false;
     }
     ApplyRoiFlags();
-    common.dwLastReadTick = GetTickCount();
-    common.bDataValid = 1;
+    common.MarkRead();
     return true;
 }
 
@@ -338,7 +277,7 @@ void KORVCI::ForgetChannels() {
     KorvCommonData& common = *m_pCommonData;
     std::memset(common.dwChannel, 0, sizeof common.dwChannel);
     common.bDataValid = 0;
-    if (common.bRoiTableValid) MarkRoiTable(true);
+    if (common.bRoiTableValid) common.MarkRoiTable(true);
 }
 
 // The count line ("... <channels>\n") and the 4-digit hexadecimal format word.
@@ -386,9 +325,7 @@ bool KORVCI::ReadChannelWords(int32_t nCount, uint32_t dwFormat) {
         const unsigned char* p = pBytes + static_cast<size_t>(i) * nWidth;
         uint32_t dwValue = 0;
         for (uint32_t b = nWidth; b-- > 0;) dwValue = (dwValue << 8) | p[b];
-        // Bit 31 is the ROI flag: a count that reaches it is held below, or
-        // it would mark the channel and be written back as an ROI.
-        pdwChannel[i] = dwValue < kKorvRoiFlag ? dwValue : kKorvRoiFlag - 1;
+        pdwChannel[i] = HeldCount(dwValue);
     }
     return true;
 }
@@ -400,34 +337,16 @@ void KORVCI::ApplyRoiFlags() {
         LoadRoiTable();
         return;
     }
-    MarkRoiTable(false);
-}
-
-void KORVCI::MarkRoiTable(bool bSingleChannels) {
-    const KorvCommonData& common = *m_pCommonData;
-    for (int32_t i = 0; i < common.nRoiCount && i < kKorvRoiSlots; ++i) {
-        const uint16_t wStart = common.wRoiStart[i];
-        const uint16_t wEnd = common.wRoiEnd[i];
-        if ((wStart < wEnd || (bSingleChannels && wStart == wEnd)) && wEnd < kKorvChannels) {
-            SetRoiFlags(wStart, wEnd, true);
-        }
-    }
+    m_pCommonData->MarkRoiTable(false);
 }
 
 // ---- ROI table ------------------------------------------------------------
-
-void KORVCI::SetRoiFlags(uint32_t nFirst, uint32_t nLast, bool bSet) {
-    uint32_t* pdwChannel = m_pCommonData->dwChannel;
-    for (uint32_t c = nFirst; c <= nLast && c < static_cast<uint32_t>(kKorvChannels); ++c) {
-        pdwChannel[c] = bSet ? (pdwChannel[c] | kKorvRoiFlag) : (pdwChannel[c] & ~kKorvRoiFlag);
-    }
-}
 
 bool KORVCI::LoadRoiTable() {
     KorvCommonData& common = *m_pCommonData;
     if (common.bRoiTableValid) return true;
     common.nRoiCount = 0;
-    SetRoiFlags(0, kKorvChannels - 1, false);
+    common.SetRoiFlags(0, kKorvChannels - 1, false);
     bool bOk = true;
     int32_t nMac = 0;
     int32_t nMic = 0;
@@ -443,29 +362,10 @@ bool KORVCI::LoadRoiTable() {
         ToUnsigned32(p, &p);  // the slot number
         const uint32_t nStart = ToUnsigned32(p, &p);
         const uint32_t nEnd = ToUnsigned32(p, &p);
-        if (nStart <= nEnd) SetRoiFlags(nStart, nEnd, true);
+        if (nStart <= nEnd) common.SetRoiFlags(nStart, nEnd, true);
     }
-    BuildRoiTable();
+    common.BuildRoiTable();
     return bOk;
-}
-
-void KORVCI::BuildRoiTable() {
-    KorvCommonData& common = *m_pCommonData;
-    int32_t nCount = 0;
-    bool bOpen = false;
-    for (int32_t c = 0; c < kKorvChannels && nCount < kKorvRoiSlots; ++c) {
-        const bool bFlag = (common.dwChannel[c] & kKorvRoiFlag) != 0;
-        if (bFlag && !bOpen) {
-            common.wRoiStart[nCount] = static_cast<uint16_t>(c);
-            bOpen = true;
-        } else if (!bFlag && bOpen) {
-            common.wRoiEnd[nCount++] = static_cast<uint16_t>(c - 1);
-            bOpen = false;
-        }
-    }
-    if (bOpen && nCount < kKorvRoiSlots) common.wRoiEnd[nCount++] = kKorvChannels - 1;
-    common.nRoiCount = nCount;
-    common.bRoiTableValid = 1;
 }
 
 bool KORVCI::SendIntegralPresets(uint32_t nPreset, int32_t& nMac, int32_t& nMic) {
@@ -479,7 +379,7 @@ bool KORVCI::SendIntegralPresets(uint32_t nPreset, int32_t& nMac, int32_t& nMic)
 }
 
 bool KORVCI::WriteRoiTable(int32_t& nMac, int32_t& nMic) {
-    BuildRoiTable();
+    m_pCommonData->BuildRoiTable();
     const KorvCommonData& common = *m_pCommonData;
     if (!QueryCmd("a1\r", nMac, nMic) || common.nRoiCount == 0) return true;
     bool bOk = true;
@@ -496,18 +396,8 @@ bool KORVCI::WriteRoiTable(int32_t& nMac, int32_t& nMic) {
 }
 
 void KORVCI::NextRoiRange(uint16_t& wStart, uint16_t& wLength) {
-    wStart = 0;
-    wLength = 0;
     LoadRoiTable();
-    const KorvCommonData& common = *m_pCommonData;
-    const uint16_t wCursor = static_cast<uint16_t>(m_nRoiCursor);
-    for (int32_t i = 0; i < common.nRoiCount && i < kKorvRoiSlots; ++i) {
-        if (common.wRoiStart[i] < wCursor) continue;
-        wStart = common.wRoiStart[i];
-        wLength = static_cast<uint16_t>(common.wRoiEnd[i] - wStart + 1);
-        m_nRoiCursor = static_cast<uint16_t>(common.wRoiEnd[i] + 1);
-        return;
-    }
+    m_pCommonData->NextRoiRange(m_nRoiCursor, wStart, wLength);
 }
 
 // ---- presets and elapsed time --------------------------------------------
@@ -581,6 +471,24 @@ void KORVCI::RestoreDeviceState() {
     QueryCmdFormatted("01 %d\r", static_cast<int32_t>(common.nPresetValue), nMac, nMic);
     LoadRoiTable();
     SendIntegralPresets(common.nIntegralPreset, nMac, nMic);
+}
+
+// ---- clock ----------------------------------------------------------------
+
+bool KORVCI::ReadClock(const char* pszCmd, int32_t (&nFields)[6], int32_t& nMac, int32_t& nMic) {
+    char szReply[32];
+    for (int32_t& n : nFields) n = 0;
+    if (!QueryInstrument(pszCmd, szReply, sizeof szReply, nMac, nMic)) return false;
+    const char* p = szReply + kValueOffset;
+    for (int32_t& n : nFields) n = ToSigned32(p, &p);
+    return true;
+}
+
+bool KORVCI::WriteClock(const int32_t (&nFields)[6], int32_t& nMac, int32_t& nMic) {
+    char szCmd[48];
+    std::snprintf(szCmd, sizeof szCmd, "2f %02d %02d %02d %02d %02d %02d\r", nFields[0], nFields[1], nFields[2], nFields[3],
+                  nFields[4], nFields[5]);
+    return QueryCmd(szCmd, nMac, nMic);
 }
 
 }  // namespace linkbay

@@ -17,6 +17,11 @@ namespace {
 
 std::atomic<TickSource> g_pfnTickSource{nullptr};
 std::atomic<void*> g_pTickContext{nullptr};
+std::atomic<WallClockSource> g_pfnWallClock{nullptr};
+std::atomic<void*> g_pWallClockContext{nullptr};
+
+constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ull;  // 1970-01-01 in 100 ns since 1601
+constexpr uint64_t kFileTimePerSecond = 10000000ull;
 std::atomic<DebugCapture> g_pfnDebugCapture{nullptr};
 std::atomic<void*> g_pDebugContext{nullptr};
 
@@ -120,6 +125,11 @@ void SetTickSource(TickSource pfnSource, void* pContext) {
     g_pfnTickSource.store(pfnSource);
 }
 
+void SetWallClockSource(WallClockSource pfnSource, void* pContext) {
+    g_pWallClockContext.store(pContext);
+    g_pfnWallClock.store(pfnSource);
+}
+
 void SetDebugCapture(DebugCapture pfnCapture, void* pContext) {
     g_pDebugContext.store(pContext);
     g_pfnDebugCapture.store(pfnCapture);
@@ -172,6 +182,20 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
 DWORD WINAPI GetTickCount(void) {
     const TickSource pfnSource = g_pfnTickSource.load();
     return pfnSource != nullptr ? pfnSource(g_pTickContext.load()) : ClockTicks();
+}
+
+void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
+    uint64_t n = kFileTimeUnixEpoch;
+    const WallClockSource pfnSource = g_pfnWallClock.load();
+    if (pfnSource != nullptr) {
+        n += static_cast<uint64_t>(pfnSource(g_pWallClockContext.load())) * kFileTimePerSecond;
+    } else {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        n += static_cast<uint64_t>(now.tv_sec) * kFileTimePerSecond + static_cast<uint64_t>(now.tv_nsec) / 100u;
+    }
+    lpSystemTimeAsFileTime->dwLowDateTime = static_cast<DWORD>(n);
+    lpSystemTimeAsFileTime->dwHighDateTime = static_cast<DWORD>(n >> 32);
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds) {

@@ -218,6 +218,12 @@ typedef struct _COMSTAT {
     DWORD cbOutQue;
 } COMSTAT, *LPCOMSTAT;
 
+// 100-nanosecond intervals since 1601-01-01 UTC.
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *LPFILETIME;
+
 typedef struct _SYSTEMTIME {
     WORD wYear;
     WORD wMonth;
@@ -298,6 +304,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
 // Text and time
 DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength);
 DWORD WINAPI GetTickCount(void);
+void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
 void WINAPI Sleep(DWORD dwMilliseconds);
 INT WINAPI MulDiv(INT nNumber, INT nNumerator, INT nDenominator);
 DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformation);

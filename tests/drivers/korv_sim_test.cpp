@@ -543,7 +543,7 @@ TEST(KorvSim, ReadDataEqualsTheInstrumentsCountsInEveryWidth) {
         for (uint32_t i = 0; i < static_cast<uint32_t>(kKorvChannels); ++i) {
             const uint32_t nCount = i < c.nGain ? counts[i] : 0;
             nTotal += nCount;
-            const uint32_t nExpected = nCount | (InRoi(i) ? kKorvRoiFlag : 0u);
+            const uint32_t nExpected = nCount | (InRoi(i) ? kRoiFlag : 0u);
             if (data[i] != nExpected && ++nWrong < 5) ADD_FAILURE() << "channel " << i << ": " << data[i];
         }
         EXPECT_EQ(nWrong, 0);

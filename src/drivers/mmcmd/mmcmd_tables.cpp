@@ -1,6 +1,6 @@
-// The TAVO command vocabulary. PELLUX has an identical copy of its own, so
-// the two families can part ways without touching each other.
-#include "drivers/mmcmd/tavo_tables.h"
+// The command vocabulary of the numbered-command families, TAVO and PELLUX:
+// one set for both.
+#include "drivers/mmcmd/mmcmd_tables.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -471,7 +471,7 @@ constexpr CommandEntry kOtherCommands[] = {
 
 }  // namespace
 
-const CommandSet kTavoCommandSet = {
+const CommandSet kMmcmdCommandSet = {
     kVerbs, CountOf(kVerbs), kNouns, CountOf(kNouns), kModifiers, CountOf(kModifiers),
     kRanges, CountOf(kRanges), kSetCommands, CountOf(kSetCommands),
     kShowCommands, CountOf(kShowCommands), kOtherCommands, CountOf(kOtherCommands),
