@@ -1,8 +1,10 @@
 // The command path must not allocate: this file replaces the global allocation
 // functions with counting ones (process-wide) and runs the parser and writers.
+// Every form is replaced: a sanitizer's runtime brings its own of each.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -14,17 +16,59 @@ namespace {
 
 std::atomic<long> g_nAllocations{0};
 
-}  // namespace
-
-// The array and nothrow forms reach this one by default; over-aligned types
-// have no place on the command path.
-void* operator new(std::size_t n) {
+void* CountedAlloc(std::size_t n) {
     ++g_nAllocations;
     if (void* p = std::malloc(n != 0 ? n : 1)) return p;
     throw std::bad_alloc();
 }
+
+// Over-allocates and keeps the block's start just below the aligned address,
+// so that no C library call beyond malloc is needed.
+void* CountedAlignedAlloc(std::size_t n, std::align_val_t align) {
+    ++g_nAllocations;
+    const std::size_t a = static_cast<std::size_t>(align);
+    void* pRaw = std::malloc(n + a + sizeof(void*));
+    if (pRaw == nullptr) throw std::bad_alloc();
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(pRaw) + sizeof(void*);
+    void** pAligned = reinterpret_cast<void**>((start + a - 1) / a * a);
+    pAligned[-1] = pRaw;
+    return pAligned;
+}
+
+void FreeAligned(void* p) {
+    if (p != nullptr) std::free(static_cast<void**>(p)[-1]);
+}
+
+}  // namespace
+
+void* operator new(std::size_t n) { return CountedAlloc(n); }
+void* operator new[](std::size_t n) { return CountedAlloc(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    try { return CountedAlloc(n); } catch (...) { return nullptr; }
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    try { return CountedAlloc(n); } catch (...) { return nullptr; }
+}
+void* operator new(std::size_t n, std::align_val_t a) { return CountedAlignedAlloc(n, a); }
+void* operator new[](std::size_t n, std::align_val_t a) { return CountedAlignedAlloc(n, a); }
+void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+    try { return CountedAlignedAlloc(n, a); } catch (...) { return nullptr; }
+}
+void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+    try { return CountedAlignedAlloc(n, a); } catch (...) { return nullptr; }
+}
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { FreeAligned(p); }
 
 namespace linkbay {
 namespace {
