@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "cmdlang/ci_base.h"
-#include "platform/platform.h"
+#include "cmdlang/upper_case.h"
 
 namespace linkbay {
 namespace {
@@ -336,7 +336,7 @@ bool CIBase::ParseCommand(const char* pszLine, ParsedCommand& cmd,
     char szWord[kCommandWordSize];
     char szArgs[kArgTextSize];
     SplitLine(p, szWord, szArgs);
-    CharUpperBuffA(szWord, static_cast<DWORD>(std::strlen(szWord)));
+    UpperCaseCp1252(szWord, std::strlen(szWord));
     const CommandWords words = SplitCommandWord(szWord);
     ReadArguments(szArgs, cmd);
 

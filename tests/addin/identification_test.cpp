@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -328,10 +327,18 @@ TEST(AddinIdentification, AnswersGiveTheMcbItsShape) {
 
 Reply NotServed(const std::string& sLine, int32_t nMac) { return Reply{0, sLine, false, "", nMac, 0}; }
 
+// What detector 1 is asked when every scripted line is asked once, in order.
+Lines AskedFor(const Script& script) {
+    Lines asked;
+    for (const Reply& reply : script) asked.push_back("1 " + reply.sLine);
+    return asked;
+}
+
 // The ROI shortcuts against every outcome of their lines: served, served
-// with an error pair, not served at all.
+// with an error pair, not served at all. Each scripted line is asked.
 TEST(AddinRoiShortcuts, ResultCodesPairsAndMessages) {
     const std::string kWindow = "SET_WIND 10, 20";
+    const std::string kFailed = "Linkbay::ClearROI(): Dialog(97,1 \"";
     struct Case {
         const char* pszName;
         bool bClear;
@@ -339,22 +346,19 @@ TEST(AddinRoiShortcuts, ResultCodesPairsAndMessages) {
         int32_t nResult;
         int32_t nMac;
         int32_t nMic;
-        Lines asked;
-        const char* pszMessage;  // the level-0 report, or null
+        std::string sMessage;  // the level-0 report, or empty
     };
     const Case kCases[] = {
-        {"set", false, {Answer("SET_ROI 10, 20", "")}, 1, 0, 0, {"1 SET_ROI 10, 20"}, nullptr},
-        {"set, instrument error", false, {Refusal("SET_ROI 10, 20", 4, 7)}, -6, 4, 7, {"1 SET_ROI 10, 20"}, nullptr},
-        {"set, not served", false, {NotServed("SET_ROI 10, 20", -3)}, -3, 0, 0, {"1 SET_ROI 10, 20"}, nullptr},
-        {"clear", true, {Answer(kWindow, ""), Answer("CLEAR_ROI", "")}, 1, 0, 0,
-         {"1 " + kWindow, "1 CLEAR_ROI"}, nullptr},
-        {"clear, window not served", true, {NotServed(kWindow, -3)}, -3, -3, 0, {"1 " + kWindow},
-         "Linkbay::ClearROI(): Dialog(97,1 \"SET_WIND 10, 20\") failed! LocalErr=-3\r\n"},
-        {"clear, window error", true, {Refusal(kWindow, 131, 129)}, -6, 131, 129, {"1 " + kWindow}, nullptr},
+        {"set", false, {Answer("SET_ROI 10, 20", "")}, 1, 0, 0, ""},
+        {"set, instrument error", false, {Refusal("SET_ROI 10, 20", 4, 7)}, -6, 4, 7, ""},
+        {"set, not served", false, {NotServed("SET_ROI 10, 20", -3)}, -3, 0, 0, ""},
+        {"clear", true, {Answer(kWindow, ""), Answer("CLEAR_ROI", "")}, 1, 0, 0, ""},
+        {"clear, window not served", true, {NotServed(kWindow, -3)}, -3, -3, 0,
+         kFailed + kWindow + "\") failed! LocalErr=-3\r\n"},
+        {"clear, window error", true, {Refusal(kWindow, 131, 129)}, -6, 131, 129, ""},
         {"clear, clearing not served", true, {Answer(kWindow, ""), NotServed("CLEAR_ROI", -1)}, -1, -1, 0,
-         {"1 " + kWindow, "1 CLEAR_ROI"}, "Linkbay::ClearROI(): Dialog(97,1 \"CLEAR_ROI\") failed! LocalErr=-1\r\n"},
-        {"clear, clearing error", true, {Answer(kWindow, ""), Refusal("CLEAR_ROI", 5, 6)}, -6, 5, 6,
-         {"1 " + kWindow, "1 CLEAR_ROI"}, nullptr},
+         kFailed + "CLEAR_ROI\") failed! LocalErr=-1\r\n"},
+        {"clear, clearing error", true, {Answer(kWindow, ""), Refusal("CLEAR_ROI", 5, 6)}, -6, 5, 6, ""},
     };
     ScriptedMcb mcb;
     ASSERT_TRUE(mcb.ready());
@@ -368,10 +372,10 @@ TEST(AddinRoiShortcuts, ResultCodesPairsAndMessages) {
         EXPECT_EQ(nResult, c.nResult);
         EXPECT_EQ(nMac, c.nMac);
         EXPECT_EQ(nMic, c.nMic);
-        EXPECT_EQ(g_instrument.asked, c.asked);
-        EXPECT_EQ(CountOf(mcb.messages(), "Linkbay::ClearROI()"), c.pszMessage != nullptr ? 1u : 0u);
-        if (c.pszMessage != nullptr) {
-            EXPECT_EQ(CountOf(mcb.messages(), c.pszMessage), 1u) << c.pszMessage;
+        EXPECT_EQ(g_instrument.asked, AskedFor(c.script));
+        EXPECT_EQ(CountOf(mcb.messages(), "Linkbay::ClearROI()"), c.sMessage.empty() ? 0u : 1u);
+        if (!c.sMessage.empty()) {
+            EXPECT_EQ(CountOf(mcb.messages(), c.sMessage), 1u) << c.sMessage;
         }
     }
 }
@@ -382,6 +386,7 @@ const Script kKeepingInstrument = {Answer("SHOW_VERS", "$FABCD-123\n"), Conf(409
 
 std::string Repeat(char c, size_t n) { return std::string(n, c); }
 
+// Each scripted line is asked once; a line too long is not sent at all.
 struct DataAppCase {
     const char* pszName;
     bool bSet;                // SetDataApp, else GetDataApp
@@ -391,40 +396,30 @@ struct DataAppCase {
     Script answers;
     int32_t nResult;          // length, or 1/0 for SetDataApp
     const char* pszText;      // what GetDataApp leaves in the buffer
-    Lines asked;
 };
 
+const std::string kShowDesc = "SHOW_DATA_APP \"@DESC\"";
 const std::string kKey31 = Repeat('k', 31);
-const std::string kKey32 = Repeat('k', 32);
 const std::string kUnterminatedValue = "hello" + Repeat('o', 123);  // what fits the 131-byte answer
 const std::string kSetLine175 = "SET_DATA_APP \"K\",\"" + Repeat('v', 156) + "\"";
 const DataAppCase kDataAppCases[] = {
-    {"ValueLosesItsLineEnd", false, "@DESC", "none", 32, {Answer("SHOW_DATA_APP \"@DESC\"", "$Fhello\r\n")}, 5,
-     "hello", {"1 SHOW_DATA_APP \"@DESC\""}},
-    {"ValueCutToTheBuffer", false, "@DESC", "none", 4, {Answer("SHOW_DATA_APP \"@DESC\"", "$Fhello\r\n")}, 3,
-     "hel", {"1 SHOW_DATA_APP \"@DESC\""}},
-    {"InstrumentErrorGivesTheDefault", false, "@DESC", "none", 32,
-     {{0, "SHOW_DATA_APP \"@DESC\"", true, "$Fhello\n", -1, 0}}, 4, "none", {"1 SHOW_DATA_APP \"@DESC\""}},
-    {"LineNotServedGivesTheDefault", false, "@DESC", "none", 32,
-     {{0, "SHOW_DATA_APP \"@DESC\"", false, "$Fhello\n", 0, 0}}, 4, "none", {"1 SHOW_DATA_APP \"@DESC\""}},
-    {"OtherRecordGivesTheDefault", false, "@DESC", "none", 32, {Answer("SHOW_DATA_APP \"@DESC\"", "$C00005101\n")},
-     4, "none", {"1 SHOW_DATA_APP \"@DESC\""}},
-    {"DefaultCutToTheBuffer", false, "@DESC", "defaultvalue", 4, {Refusal("SHOW_DATA_APP \"@DESC\"", -1, 0)}, 3,
-     "def", {"1 SHOW_DATA_APP \"@DESC\""}},
-    {"ValueNotTerminated", false, "@DESC", "none", 160,
-     {Unterminated("SHOW_DATA_APP \"@DESC\"", "$Fhello")}, 128, kUnterminatedValue.c_str(),
-     {"1 SHOW_DATA_APP \"@DESC\""}},
+    {"ValueLosesItsLineEnd", false, "@DESC", "none", 32, {Answer(kShowDesc, "$Fhello\r\n")}, 5, "hello"},
+    {"ValueCutToTheBuffer", false, "@DESC", "none", 4, {Answer(kShowDesc, "$Fhello\r\n")}, 3, "hel"},
+    {"InstrumentErrorGivesTheDefault", false, "@DESC", "none", 32, {{0, kShowDesc, true, "$Fhello\n", -1, 0}}, 4,
+     "none"},
+    {"LineNotServedGivesTheDefault", false, "@DESC", "none", 32, {{0, kShowDesc, false, "$Fhello\n", 0, 0}}, 4,
+     "none"},
+    {"OtherRecordGivesTheDefault", false, "@DESC", "none", 32, {Answer(kShowDesc, "$C00005101\n")}, 4, "none"},
+    {"DefaultCutToTheBuffer", false, "@DESC", "defaultvalue", 4, {Refusal(kShowDesc, -1, 0)}, 3, "def"},
+    {"ValueNotTerminated", false, "@DESC", "none", 160, {Unterminated(kShowDesc, "$Fhello")}, 128,
+     kUnterminatedValue.c_str()},
     {"Key31CharactersFillsTheLine", false, kKey31, "none", 32,
-     {Answer("SHOW_DATA_APP \"" + kKey31 + "\"", "$Fx\n")}, 1, "x",
-     {"1 SHOW_DATA_APP \"" + kKey31 + "\""}},
-    {"Key32CharactersIsNotSent", false, kKey32, "none", 32, {}, 4, "none", {}},
-    {"SetAccepted", true, "K", "V", 0, {Answer("SET_DATA_APP \"K\",\"V\"", "")}, 1, nullptr,
-     {"1 SET_DATA_APP \"K\",\"V\""}},
-    {"SetRefused", true, "K", "V", 0, {Refusal("SET_DATA_APP \"K\",\"V\"", -1, 0)}, 0, nullptr,
-     {"1 SET_DATA_APP \"K\",\"V\""}},
-    {"SetLineOf175Characters", true, "K", Repeat('v', 156), 0, {Answer(kSetLine175, "")}, 1, nullptr,
-     {"1 " + kSetLine175}},
-    {"SetLineOf176CharactersIsNotSent", true, "K", Repeat('v', 157), 0, {}, 0, nullptr, {}},
+     {Answer("SHOW_DATA_APP \"" + kKey31 + "\"", "$Fx\n")}, 1, "x"},
+    {"Key32CharactersIsNotSent", false, Repeat('k', 32), "none", 32, {}, 4, "none"},
+    {"SetAccepted", true, "K", "V", 0, {Answer("SET_DATA_APP \"K\",\"V\"", "")}, 1, nullptr},
+    {"SetRefused", true, "K", "V", 0, {Refusal("SET_DATA_APP \"K\",\"V\"", -1, 0)}, 0, nullptr},
+    {"SetLineOf175Characters", true, "K", Repeat('v', 156), 0, {Answer(kSetLine175, "")}, 1, nullptr},
+    {"SetLineOf176CharactersIsNotSent", true, "K", Repeat('v', 157), 0, {}, 0, nullptr},
 };
 
 TEST(AddinInstrumentValues, DataAppLinesAndAnswers) {
@@ -446,7 +441,7 @@ TEST(AddinInstrumentValues, DataAppLinesAndAnswers) {
             EXPECT_EQ(std::string(szBuffer + c.nSize, sizeof szBuffer - c.nSize),
                       Repeat('#', sizeof szBuffer - c.nSize));
         }
-        EXPECT_EQ(g_instrument.asked, c.asked);
+        EXPECT_EQ(g_instrument.asked, AskedFor(c.answers));
     }
 }
 
@@ -484,30 +479,6 @@ std::string NRecord(uint32_t a, uint32_t b, uint32_t c) {
     FormatN(sizeof sz, sz, nLength, a, b, c);
     return sz;
 }
-
-// The instrument's local time is read in UTC here, so that every expected
-// value is a fixed number.
-class UtcClock {
-public:
-    UtcClock() {
-        const char* pszOld = getenv("TZ");
-        m_bHad = pszOld != nullptr;
-        if (m_bHad) m_sOld = pszOld;
-        setenv("TZ", "UTC0", 1);
-        tzset();
-    }
-    ~UtcClock() {
-        if (m_bHad)
-            setenv("TZ", m_sOld.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_bHad = false;
-    std::string m_sOld;
-};
 
 constexpr int32_t kCachedStart = 4242;
 constexpr int32_t kCurrentTime = -1;  // stands for the computer's current time
@@ -560,7 +531,10 @@ const StartTimeCase kStartTimeCases[] = {
 };
 
 TEST(AddinInstrumentValues, StartTimeFromTheInstrumentClock) {
-    UtcClock utc;
+    // The instrument's local time is read in UTC, so that every expected
+    // value is a fixed number; nothing else in this program reads local time.
+    ScopedVariable utc("TZ", "UTC0");
+    tzset();
     ScriptedMcb mcb;
     ASSERT_TRUE(mcb.ready());
     mcb.identify(kKeepingInstrument);

@@ -1,20 +1,13 @@
-// The built add-in library as hosts see it: the exported object's header,
-// every slot of its table called as a C host would, and open and close
-// across processes.
+// The built add-in library as hosts see it: the exported object's header and
+// every slot of its table called as a C host would.
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstring>
-#include <fstream>
-#include <memory>
 #include <regex>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "e2e/loaded_addin.h"
 #include "linkbay/addin.h"
-#include "support/child_process.h"
 #include "support/test_env.h"
 
 namespace linkbay {
@@ -88,28 +81,24 @@ TEST(AddinAbi, EverySlotReachesItsOperation) {
     char szResponse[8] = "keep";
     EXPECT_EQ(Slot<LinkbayDialogFn>(LINKBAY_OP_DIALOG)(self, 97, 1, "SHOW_VERS", sizeof szResponse,
                                                        szResponse, &nLength, &nMac, &nMic), 0);
-    EXPECT_EQ(nMac, -9);
-    EXPECT_EQ(nMic, 0);
-    EXPECT_EQ(nLength, 0);
-    EXPECT_STREQ(szResponse, "");
+    EXPECT_EQ(std::to_string(nMac) + "/" + std::to_string(nMic) + " " + std::to_string(nLength) + szResponse, "-9/0 0");
+    EXPECT_EQ(Slot<LinkbayDialogFn>(LINKBAY_OP_DIALOG)(self, 97, 1, "SHOW_VERS", 0, nullptr, nullptr, nullptr,
+                                                       nullptr), 0);  // null pointers are left alone
 
     const size_t nLogBefore = DebugLog().size();
     EXPECT_EQ(Slot<LinkbayEnumerateDetectorsFn>(LINKBAY_OP_ENUMERATE_DETECTORS)(self), 1);
     EXPECT_NE(DebugLog().find("Linkbay: No detectors for local access\r\n", nLogBefore), std::string::npos);
 
     Slot<LinkbayNoOperationFn>(LINKBAY_OP_NO_OPERATION)(self, 0xdeadbeef);
-    char szOwner[8] = "owner";
-    EXPECT_EQ(Slot<LinkbayGetLockFn>(LINKBAY_OP_GET_LOCK)(self, 97, 1, szOwner, sizeof szOwner), 0u);
-    EXPECT_STREQ(szOwner, "owner");
+    EXPECT_EQ(Slot<LinkbayGetLockFn>(LINKBAY_OP_GET_LOCK)(self, 97, 1, nullptr, 0), 0u);
     Slot<LinkbaySetLockFn>(LINKBAY_OP_SET_LOCK)(self, 97, 1, 42, "lab");
     EXPECT_EQ(Header().m_pMcbTable[0].dwLockId[0], 0u);
     EXPECT_EQ(Slot<LinkbayGetSharedWordFn>(LINKBAY_OP_GET_SHARED_WORD)(self, 97, 1), 0u);
     Slot<LinkbaySetSharedWordFn>(LINKBAY_OP_SET_SHARED_WORD)(self, 97, 1, 7);
     EXPECT_EQ(Header().m_pMcbTable[0].dwSharedWord[0], 0u);
 
-    char szVersion[6] = "ABCDE";
-    EXPECT_EQ(Slot<LinkbayGetVersionFn>(LINKBAY_OP_GET_VERSION)(self, 97, szVersion, sizeof szVersion), 0);
-    EXPECT_EQ(std::string(szVersion, 6), std::string("ABCDE\0", 6));
+    char szVersion[3] = "AB";
+    EXPECT_EQ(Slot<LinkbayGetVersionFn>(LINKBAY_OP_GET_VERSION)(self, 97, szVersion, 3), 0);
     EXPECT_EQ(Slot<LinkbayGetChannelsFn>(LINKBAY_OP_GET_CHANNELS)(self, 97, 1), 0);
     EXPECT_EQ(Slot<LinkbayGetInputCountFn>(LINKBAY_OP_GET_INPUT_COUNT)(self, 97), 0);
     char szValue[8] = "same";
@@ -122,17 +111,12 @@ TEST(AddinAbi, EverySlotReachesItsOperation) {
     Slot<LinkbayMarkStartTimeFn>(LINKBAY_OP_MARK_START_TIME)(self, 97, 1, 0);
     EXPECT_EQ(Header().m_pMcbTable[0].tStart[0], 0);
     char szDescription[32] = "";
-    uint8_t bDefault = 0;
     EXPECT_EQ(Slot<LinkbayGetDescriptionFn>(LINKBAY_OP_GET_DESCRIPTION)(self, 97, 1, szDescription,
-                                                                       sizeof szDescription, &bDefault), 0);
+                                                                       sizeof szDescription, nullptr), 0);
     EXPECT_STREQ(szDescription, "Invalid Detector");
-    EXPECT_EQ(bDefault, 1);
     uint32_t dwId = 5;
-    bDefault = 0;
-    EXPECT_EQ(Slot<LinkbayGetDetectorIdFn>(LINKBAY_OP_GET_DETECTOR_ID)(self, 97, 1, &dwId, &bDefault), 0);
+    EXPECT_EQ(Slot<LinkbayGetDetectorIdFn>(LINKBAY_OP_GET_DETECTOR_ID)(self, 97, 1, &dwId, nullptr), 0);
     EXPECT_EQ(dwId, 0u);
-    EXPECT_EQ(bDefault, 1);
-
     nMac = nMic = 5;
     EXPECT_EQ(Slot<LinkbaySetRoiFn>(LINKBAY_OP_SET_ROI)(self, 97, 1, 10, 20, 0, &nMac, &nMic), -1);
     EXPECT_EQ(nMac, 0);

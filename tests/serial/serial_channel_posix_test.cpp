@@ -13,10 +13,6 @@ namespace linkbay {
 namespace test {
 namespace {
 
-HANDLE OpenFile(const std::string& sDir) {  // a handle that is no port
-    return CreateFileA((sDir + "/plain").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
-}
-
 // The next handle opened gets the freed descriptor and thus the same value,
 // so a second close would take it away.
 TEST(RS232CI, PortIsClosedExactlyOnce) {
@@ -29,12 +25,12 @@ TEST(RS232CI, PortIsClosedExactlyOnce) {
         HANDLE hFiller = INVALID_HANDLE_VALUE;
         if (loss == kFailedCheck) {
             line.peer.hangUp();
-            hFiller = OpenFile(sDir);  // takes the peer's freed, lower descriptor
+            hFiller = OpenPlainFile(sDir);  // takes the peer's freed, lower descriptor
             EXPECT_FALSE(pDriver->IsUnitPresent(1));
         }
         if (loss == kDetach) pDriver->Detach();
         if (loss == kDestruction) pDriver.reset();
-        const HANDLE hFile = OpenFile(sDir);
+        const HANDLE hFile = OpenPlainFile(sDir);
         ASSERT_EQ(hFile, line.hPort) << "loss " << loss << ": the port was not closed";
         if (pDriver) pDriver->Detach();
         pDriver.reset();

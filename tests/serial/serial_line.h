@@ -2,6 +2,8 @@
 // tests (serial_channel_test.cpp, serial_channel_posix_test.cpp).
 #pragma once
 
+#include <string>
+
 #include "serial/rs232ci.h"
 #include "support/pty_peer.h"
 
@@ -18,6 +20,10 @@ struct Line {
     PtyPeer peer;
     HANDLE hPort;
 };
+
+inline HANDLE OpenPlainFile(const std::string& sDir) {  // a handle that is no port
+    return CreateFileA((sDir + "/plain").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+}
 
 }  // namespace test
 }  // namespace linkbay

@@ -1,5 +1,5 @@
-// A small command set shaped like a family's tables, shared by the cmdlang
-// tests, the fuzz target and the benchmark.
+// A small command set shaped like a family's tables, for the command
+// language's tests, fuzz target and benchmark. No part of the library uses it.
 #pragma once
 
 #include <cstddef>
