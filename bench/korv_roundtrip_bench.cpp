@@ -36,13 +36,16 @@
 #include <string>
 #include <termios.h>
 #include <time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include <spawn.h>
+
 #include "library_loader.h"
-#include "support/child_process.h"
-#include "support/sim_program.h"
-#include "support/test_env.h"
+#include "sim/simulator.h"
+
+extern char** environ;
 
 namespace {
 
@@ -60,19 +63,89 @@ bool WriteConfiguration(const std::string& sDir) {
     return static_cast<bool>(ini);
 }
 
-// A private IPC namespace and Windows directory with that configuration,
-// and `linkbay-sim korv --no-pacing` behind COM1.
+// A private IPC namespace and Windows directory, removed at the end.
+struct Directory {
+    std::string sPath;
+    Directory() {
+        const std::string sTag = "bench" + std::to_string(getpid());
+        setenv("LINKBAY_IPC_NAMESPACE", sTag.c_str(), 1);
+        std::string sTemplate = (std::filesystem::temp_directory_path() / ("linkbay-" + sTag + "-XXXXXX")).string();
+        if (mkdtemp(&sTemplate[0]) == nullptr) return;
+        sPath = sTemplate;
+        setenv("LINKBAY_WINDIR", sPath.c_str(), 1);
+    }
+    ~Directory() {
+        std::error_code ignored;
+        if (!sPath.empty()) std::filesystem::remove_all(sPath, ignored);
+    }
+};
+
+linkbay::sim::SimulatorOptions Unpaced(const std::string& sLink) {
+    linkbay::sim::SimulatorOptions options;
+    options.linkPath = sLink;
+    options.pacing = false;
+    return options;
+}
+
+// That configuration, and an unpaced simulated KORV behind COM1, served by
+// a thread of this process.
 struct Bench {
-    struct Directory {
-        std::string sPath;
-        ~Directory() {
-            std::error_code ignored;
-            std::filesystem::remove_all(sPath, ignored);
-        }
-    };
-    Directory directory{linkbay::test::UseFreshEnvironment()};  // removed after the simulator has gone
-    bool bConfigured = WriteConfiguration(directory.sPath);
-    linkbay::test::SimulatorProgram simulator{1};
+    Directory directory;  // removed after the simulator has gone
+    bool bConfigured = !directory.sPath.empty() && WriteConfiguration(directory.sPath);
+    linkbay::sim::Simulator simulator{linkbay::sim::CreateModel("korv"), Unpaced(directory.sPath + "/com1")};
+    std::string sProblem;
+    bool start() {
+        if (!bConfigured || !simulator.start(sProblem)) return false;
+        setenv("LINKBAY_COM1", simulator.linkPath().c_str(), 1);
+        return true;
+    }
+};
+
+// The pyserial script, fed and read through pipes; it ends when its input closes.
+class PythonPeer {
+public:
+    ~PythonPeer() {
+        if (m_pIn != nullptr) fclose(m_pIn);
+        if (m_pOut != nullptr) fclose(m_pOut);
+        int nStatus = 0;
+        if (m_pid > 0) waitpid(m_pid, &nStatus, 0);
+    }
+    bool start(const std::string& sPython, const std::string& sDevice) {
+        int toChild[2];
+        int fromChild[2];
+        if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+        std::string sScript = LINKBAY_PYSERIAL_SCRIPT;
+        std::string sInterpreter = sPython;
+        std::string sPort = sDevice;
+        char* argv[] = {&sInterpreter[0], &sScript[0], &sPort[0], nullptr};
+        const int nSpawn = posix_spawn(&m_pid, sPython.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(toChild[0]);
+        close(fromChild[1]);
+        m_pIn = fdopen(toChild[1], "w");
+        m_pOut = fdopen(fromChild[0], "r");
+        if (nSpawn != 0) m_pid = -1;
+        return nSpawn == 0 && m_pIn != nullptr && m_pOut != nullptr;
+    }
+    bool writeLine(const std::string& sLine) {
+        return std::fprintf(m_pIn, "%s\n", sLine.c_str()) > 0 && std::fflush(m_pIn) == 0;
+    }
+    std::string readLine() {
+        char szLine[256];
+        if (std::fgets(szLine, sizeof szLine, m_pOut) == nullptr) return std::string();
+        std::string sLine = szLine;
+        if (!sLine.empty() && sLine.back() == '\n') sLine.pop_back();
+        return sLine;
+    }
+
+private:
+    pid_t m_pid = -1;
+    FILE* m_pIn = nullptr;
+    FILE* m_pOut = nullptr;
 };
 
 // ---- contenders -------------------------------------------------------------
@@ -104,7 +177,7 @@ struct Context {
     std::string sDevice;
     linkbay_host::AddinLibrary addin;
     linkbay_host::AddinLibrary baseline;  // loaded only with --baseline
-    std::unique_ptr<linkbay::test::ChildProcess> pPython;
+    std::unique_ptr<PythonPeer> pPython;
 };
 
 bool Fail(const char* pszWhat, const std::string& sDetail = std::string()) {
@@ -190,9 +263,8 @@ bool RunBare(Context& context, int nExchanges, Sample& sample) {
 bool StartPython(Context& context) {
     const char* pszPython = std::getenv("LINKBAY_PYTHON");
     const std::string sPython = pszPython != nullptr && *pszPython != '\0' ? pszPython : "/usr/bin/python3";
-    context.pPython = std::make_unique<linkbay::test::ChildProcess>(
-        sPython, std::vector<std::string>{LINKBAY_PYSERIAL_SCRIPT, context.sDevice});
-    return context.pPython->started() && context.pPython->readLine() == "ready";
+    context.pPython = std::make_unique<PythonPeer>();
+    return context.pPython->start(sPython, context.sDevice) && context.pPython->readLine() == "ready";
 }
 
 bool RunPyserial(Context& context, int nExchanges, Sample& sample) {
@@ -352,8 +424,8 @@ int main(int argc, char** argv) {
     if (!ParseArguments(argc, argv, settings)) return 2;
     std::signal(SIGPIPE, SIG_IGN);  // a script that ended shows as a failed write
     Bench bench;
-    if (!bench.bConfigured || !bench.simulator.ready()) {
-        Fail("cannot set up the simulated instrument", bench.simulator.problem());
+    if (!bench.start()) {
+        Fail("cannot set up the simulated instrument", bench.sProblem);
         return 1;
     }
     Context context;

@@ -8,6 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <strings.h>
@@ -15,7 +19,6 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "support/file_text.h"
 
 namespace {
 
@@ -38,9 +41,14 @@ std::string_view AsView(const char* psz) { return psz != nullptr ? psz : ""; }
 std::string g_sDir;  // made for this process
 
 void RemoveDirectory() {
-    for (const std::string& sName : linkbay::test::DirectoryEntries(g_sDir))
-        unlink((g_sDir + "/" + sName).c_str());
-    rmdir(g_sDir.c_str());
+    std::error_code error;
+    std::filesystem::remove_all(g_sDir, error);
+}
+
+std::optional<std::string> ReadWhole(const std::string& sPath) {
+    std::ifstream in(sPath, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // libFuzzer runs no exit handlers after a crash.
@@ -287,10 +295,10 @@ void CheckWriteBack(std::string_view text, const std::string& sSection, const st
     SetLastError(0xdeadbeef);
     if (!WritePrivateProfileStringA(pszSection, sKey.c_str(), sValue.c_str(), kFile)) {
         Require(ReadsAsAnotherLine(sKey) && GetLastError() == ERROR_INVALID_PARAMETER);
-        Require(linkbay::test::ReadRaw(FilePath()) == std::string(text));
+        Require(ReadWhole(FilePath()) == std::string(text));
         return;
     }
-    const std::string sNewText = linkbay::test::ReadRaw(FilePath()).value_or("");
+    const std::string sNewText = ReadWhole(FilePath()).value_or("");
     const Result back = Read(pszSection, sKey.c_str(), "", FullSize(sNewText, ""));
     Require(back.dwError == ERROR_SUCCESS && std::string_view(back.sBytes.data(), back.dwReturn) == sValue);
     const std::string sSectionsAfter = ListOf(nullptr, sNewText);
@@ -328,7 +336,7 @@ void CheckProfile(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (g_sDir.empty()) MakeDirectory();
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    linkbay::test::WriteRaw(FilePath(), text);
+    std::ofstream(FilePath(), std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
     CheckProfile(text);
     return 0;
 }

@@ -1,5 +1,6 @@
 // linkbay-selfcheck: exercises the platform layer against a pseudo-terminal
 // and prints, check by check, what it verified.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,13 +10,31 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
-#include "support/pty_peer.h"
-#include "support/test_env.h"
+#include "sim/line_settings.h"
+#include "sim/pseudo_terminal.h"
 
 namespace {
 
-using linkbay::test::NowMs;
-using linkbay::test::PtyPeer;
+using linkbay::sim::PtyMaster;
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void Send(const PtyMaster& peer, const char* pszText) { (void)!write(peer.fd(), pszText, strlen(pszText)); }
+
+// A directory and IPC namespace of the check's own, so that it meets no
+// running host's objects or configuration.
+std::string UseFreshEnvironment() {
+    const std::string sTag = "selfcheck" + std::to_string(getpid());
+    setenv("LINKBAY_IPC_NAMESPACE", sTag.c_str(), 1);
+    const char* pszTmp = getenv("TMPDIR");
+    std::string sTemplate = std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/linkbay-" + sTag + "-XXXXXX";
+    const char* pszDir = mkdtemp(&sTemplate[0]);
+    if (pszDir != nullptr) setenv("LINKBAY_WINDIR", pszDir, 1);
+    return pszDir != nullptr ? std::string(pszDir) : std::string();
+}
 
 int g_nFailed = 0;
 
@@ -34,7 +53,7 @@ HANDLE OpenCom1() {
     return CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-void CheckPort(PtyPeer& peer) {
+void CheckPort(PtyMaster& peer) {
     const HANDLE hPort = OpenCom1();
     Report(hPort != INVALID_HANDLE_VALUE, "COM1 opens the device named by LINKBAY_COM1 (" + peer.devicePath() + ")");
     if (hPort == INVALID_HANDLE_VALUE) return;
@@ -51,14 +70,14 @@ void CheckPort(PtyPeer& peer) {
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     const bool bSet = SetCommState(hPort, &dcb) != FALSE;
-    const linkbay::test::LineSettings seen = peer.settings();
+    const linkbay::sim::LineSettings seen = linkbay::sim::ReadLineSettings(peer.fd());
     Report(bSet && seen.baud == 128000 && seen.dataBits == 8 && seen.parity == 'N' && seen.stopBits == 1,
            "128000 baud, 8N1 set through the DCB; the line reports " + std::to_string(seen.baud) + " " +
                std::to_string(seen.dataBits) + seen.parity + std::to_string(seen.stopBits));
 
     COMMTIMEOUTS timeouts = {300, 0, 0, 0, 1000};
     SetCommTimeouts(hPort, &timeouts);
-    peer.write("abcd");
+    Send(peer, "abcd");
     char buffer[16] = {};
     DWORD cbRead = 0;
     const long long start = NowMs();
@@ -71,16 +90,16 @@ void CheckPort(PtyPeer& peer) {
     DWORD cbWritten = 0;
     WriteFile(hPort, "hello", 5, &cbWritten, nullptr);
     FlushFileBuffers(hPort);
-    Report(peer.read(5, 1000) == "hello", "bytes written reach the far end of the line");
+    Report(linkbay::sim::ReadUntilQuiet(peer.fd(), 5, 1000) == "hello", "bytes written reach the far end of the line");
 
-    peer.write("stale");
+    Send(peer, "stale");
     Sleep(50);
     PurgeComm(hPort, PURGE_RXCLEAR);
     COMSTAT stat{};
     ClearCommError(hPort, nullptr, &stat);
     Report(stat.cbInQue == 0, "purge drops unread input");
 
-    peer.hangUp();
+    peer.close();
     const BOOL bAlive = ReadFile(hPort, nullptr, 0, &cbRead, nullptr);
     Report(!bAlive, "a zero-byte read notices the line hanging up: " + ErrorText());
     CloseHandle(hPort);
@@ -146,13 +165,14 @@ void CheckArithmetic() {
 
 int main() {
     printf("Linkbay platform self-check\n");
-    const std::string sDir = linkbay::test::UseFreshEnvironment();
-    PtyPeer peer;
-    if (!peer.ok()) {
-        printf("  [FAIL] cannot create a pseudo-terminal; is /dev/ptmx available?\n");
+    const std::string sDir = UseFreshEnvironment();
+    PtyMaster peer;
+    std::string sError;
+    if (!peer.open(sError)) {
+        printf("  [FAIL] cannot create a pseudo-terminal (%s); is /dev/ptmx available?\n", sError.c_str());
         return 1;
     }
-    peer.bindToPort(1);
+    setenv("LINKBAY_COM1", peer.devicePath().c_str(), 1);
     printf("Serial line:\n");
     CheckPort(peer);
     printf("Shared objects:\n");

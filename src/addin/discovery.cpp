@@ -10,6 +10,7 @@
 #include "addin/linkbay.h"
 #include "addin/mutex_access.h"
 #include "cmdlang/numbers.h"
+#include "cmdlang/upper_case.h"
 #include "linkbay/families.h"
 #include "serial/detector_profile.h"
 #include "serial/rs232ci.h"
@@ -24,7 +25,7 @@ constexpr int32_t kConfigValueSize = 260;
 enum class NameKind { Keyword, Library };
 
 int32_t FamilyOf(char* pszValue, NameKind kind, int32_t nOtherwise) {
-    CharUpperBuffA(pszValue, static_cast<DWORD>(strlen(pszValue)));
+    UpperCaseCp1252(pszValue, strlen(pszValue));
     // Rows in their order: the first name found wins.
     for (const LinkbayFamily& family : kLinkbayFamilies) {
         const char* pszName = kind == NameKind::Keyword ? family.pszKeyword : family.pszLibrary;
