@@ -1,36 +1,55 @@
 // Named mutexes and mappings between real processes: exclusion, abandonment,
 // Windows lifetime (also when a holder is killed), one initialisation among
 // racing openers, names, and bad input. The same cases hold for the POSIX
-// layer and for Win32 (the Windows build runs them under Wine); what only the
-// POSIX layer has (its objects' files, namespaces and owners) is checked in
-// ipc_posix_test.cpp.
+// layer and for Win32 (the Windows build runs them under Wine); where the
+// POSIX layer keeps an object's file, they check that it goes with the name.
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/ipc_cases.h"
 #include "platform/platform.h"
 #include "support/child_process.h"
 #include "support/test_env.h"
 
+namespace linkbay {
+namespace test {
 namespace {
-
-using linkbay::test::Applies;
-using linkbay::test::ChildProcess;
-using linkbay::test::Holds;
-using linkbay::test::NowMs;
-using linkbay::test::UseFreshEnvironment;
-using Args = std::vector<std::string>;
 
 constexpr DWORD kErrorInvalidAddress = 487;
 constexpr DWORD kErrorMappedAlignment = 1132;
 constexpr DWORD kFileMapCopy = 0x0001;
 
+HANDLE NewMapping(const char* pszName, DWORD cb = 4096, DWORD flProtect = PAGE_READWRITE) {
+    return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, flProtect, 0, cb, pszName);
+}
+
+DWORD FirstWord(HANDLE hMapping) {
+    const DWORD* p = static_cast<const DWORD*>(MapViewOfFile(hMapping, FILE_MAP_READ, 0, 0, 0));
+    const DWORD dwWord = p != nullptr ? *p : 0xdeadbeef;
+    if (p != nullptr) UnmapViewOfFile(p);
+    return dwWord;
+}
+
+// The POSIX layer's file behind a named mapping goes with its name.
+void ExpectMappingFile(const char* pszName, bool bThere) {
+    if (Applies(Holds::OnPosixLayerOnly)) {
+        EXPECT_EQ(ObjectFileExists("mapping", pszName), bThere) << pszName;
+    }
+}
+
+template <typename Fn>
+DWORD OnOtherThread(Fn fn) {
+    DWORD dwResult = 0;
+    std::thread([&] { dwResult = fn(); }).join();
+    return dwResult;
+}
+
 // Starts helpers with one command, lets them go at once, collects one line of each.
-std::vector<std::string> RunTogether(int nCount, const Args& args) {
+std::vector<std::string> RunTogether(int nCount, const std::vector<std::string>& args) {
     std::vector<std::unique_ptr<ChildProcess>> children;
     for (int i = 0; i < nCount; ++i) children.push_back(std::make_unique<ChildProcess>(args));
     for (auto& child : children) child->writeLine("go");
@@ -38,6 +57,21 @@ std::vector<std::string> RunTogether(int nCount, const Args& args) {
     for (auto& child : children) lines.push_back(child->readLine(60000));
     return lines;
 }
+
+// How a helper holding an object goes away.
+struct HolderEnd {
+    const char* pszHow;
+    void (*pfnEnd)(ChildProcess&);
+    bool bKilled;
+};
+const HolderEnd kHolderEnds[] = {{"killed", [](ChildProcess& c) { c.kill(); }, true},
+                                 {"exits", [](ChildProcess& c) { c.closeInput(); }, false}};
+std::string EndName(const testing::TestParamInfo<HolderEnd>& info) { return info.param.pszHow; }
+// Test lists name the case, not the bytes of its pointers.
+void PrintTo(const HolderEnd& end, std::ostream* pStream) { *pStream << end.pszHow; }
+
+template <typename Case>
+std::string CaseName(const testing::TestParamInfo<Case>& info) { return info.param.pszWhat; }
 
 // --- Named mutex -----------------------------------------------------------
 
@@ -116,40 +150,42 @@ TEST(MutexThreads, ThreadEndingWithItAbandonsIt) {
 
 // --- Shared mappings -------------------------------------------------------
 
-TEST(MappingProcesses, ZeroAtFirstThenSharedWithItsExistingSize) {
-    UseFreshEnvironment();
-    ChildProcess first({"map", "shared name/%", "4096", "17"});
-    ASSERT_EQ(first.readLine(), "MAPPED new 0");
-    ASSERT_EQ(first.readLine(), "STORED");
-    ChildProcess second({"map", "shared name/%", "4096", "34"});
-    ASSERT_EQ(second.readLine(), "MAPPED existing 17");
-    ASSERT_EQ(second.readLine(), "STORED");
-    HANDLE h = NewMapping("shared name/%", 65536);
-    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-    EXPECT_EQ(MapViewOfFile(h, FILE_MAP_READ, 0, 0, 8192), nullptr);  // it kept its 4096 bytes
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(FirstWord(h), 34u);
-    CloseHandle(h);
-}
+class MappingHolders : public testing::TestWithParam<HolderEnd> {};
 
-class MappingAfterHolders : public testing::TestWithParam<HolderEnd> {};
-
-TEST_P(MappingAfterHolders, NextOpenerStartsFromZeros) {
+// Another process creates the mapping and we share it at its size. Once that
+// process, holding the last handle, ends (however), the next opener gets a
+// new object of zeros while our view keeps the old memory. The POSIX layer's
+// file stays behind a killed holder only, for that opener to replace.
+TEST_P(MappingHolders, NameGoesWithTheLastOneAndViewsKeepTheirMemory) {
     UseFreshEnvironment();
+    volatile DWORD* pWord = nullptr;
     {
-        ChildProcess holder({"map", "fresh", "4096", "7"});
+        ChildProcess holder({"map", "held", "4096", "9"});
         ASSERT_EQ(holder.readLine(), "MAPPED new 0");
         ASSERT_EQ(holder.readLine(), "STORED");
+        HANDLE h = NewMapping("held", 65536);
+        EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+        EXPECT_EQ(MapViewOfFile(h, FILE_MAP_READ, 0, 0, 8192), nullptr);  // it kept its 4096 bytes
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+        pWord = static_cast<DWORD*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+        ASSERT_NE(pWord, nullptr);
+        EXPECT_EQ(*pWord, 9u);
+        EXPECT_TRUE(CloseHandle(h));
         GetParam().pfnEnd(holder);
         EXPECT_GE(holder.wait(), 0);
     }
-    HANDLE h = NewMapping("fresh");
+    ExpectMappingFile("held", GetParam().bKilled);
+    HANDLE hAgain = NewMapping("held");
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    EXPECT_EQ(FirstWord(h), 0u);
-    CloseHandle(h);
+    EXPECT_EQ(FirstWord(hAgain), 0u);
+    *pWord = 10;
+    EXPECT_EQ(FirstWord(hAgain), 0u);
+    CloseHandle(hAgain);
+    ExpectMappingFile("held", false);
+    EXPECT_TRUE(UnmapViewOfFile(const_cast<DWORD*>(pWord)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Mapping, MappingAfterHolders, testing::ValuesIn(kHolderEnds), EndName);
+INSTANTIATE_TEST_SUITE_P(Mapping, MappingHolders, testing::ValuesIn(kHolderEnds), EndName);
 
 TEST(MappingProcesses, EightStartersInitialiseItOnce) {
     for (int round = 0; round < 3; ++round) {
@@ -170,93 +206,37 @@ TEST(MappingProcesses, ChurningOpenersNeverHoldARemovedObject) {
     for (const std::string& sLine : RunTogether(6, {"churn", "churn", "300"})) EXPECT_EQ(sLine, "CHURNED 0");
 }
 
-// --- Names outlived by views -------------------------------------------------
-
-// A name lasts as long as some handle to its object: a view keeps the
-// memory, not the name, so the next opener then gets a new object of zeros
-// while the old view goes on with the old memory.
-struct LastHandleCase {
-    const char* pszWhat;
-    bool bViewInOtherProcess;  // else the view outliving our handle is ours
-    bool bOtherHandleOpen;     // a second handle of ours stays open
-};
-
-class MappingNames : public testing::TestWithParam<LastHandleCase> {};
+// A name lasts as long as some handle to its object, here a second one of
+// ours: a view keeps the memory, not the name.
+class MappingNames : public testing::TestWithParam<bool> {};
 
 TEST_P(MappingNames, GoWithTheLastHandleNotTheLastView) {
     UseFreshEnvironment();
-    const LastHandleCase& c = GetParam();
+    const bool bOtherHandleOpen = GetParam();
     HANDLE h = NewMapping("outlive");
-    HANDLE hOther = c.bOtherHandleOpen ? NewMapping("outlive") : nullptr;
-    std::unique_ptr<ChildProcess> viewer;
-    volatile DWORD* pWord = nullptr;
-    if (c.bViewInOtherProcess) {
-        viewer = std::make_unique<ChildProcess>(Args{"map", "outlive", "4096", "7", "view-only"});
-        ASSERT_EQ(viewer->readLine(), "MAPPED existing 0");
-        ASSERT_EQ(viewer->readLine(), "STORED");
-    } else {
-        pWord = static_cast<DWORD*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-        ASSERT_NE(pWord, nullptr);
-        *pWord = 7;
-    }
-    auto oldWord = [&] {
-        if (pWord != nullptr) return std::to_string(*pWord);
-        viewer->writeLine("read");
-        const std::string sLine = viewer->readLine();
-        return sLine.compare(0, 5, "WORD ") == 0 ? sLine.substr(5) : sLine;
-    };
+    HANDLE hOther = bOtherHandleOpen ? NewMapping("outlive") : nullptr;
+    volatile DWORD* pWord = static_cast<DWORD*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_NE(pWord, nullptr);
+    *pWord = 7;
     EXPECT_TRUE(CloseHandle(h));
-    EXPECT_EQ(oldWord(), "7");
+    ExpectMappingFile("outlive", bOtherHandleOpen);
     HANDLE hAgain = NewMapping("outlive");
-    EXPECT_EQ(GetLastError(), c.bOtherHandleOpen ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    EXPECT_EQ(FirstWord(hAgain), c.bOtherHandleOpen ? 7u : 0u);
+    EXPECT_EQ(GetLastError(), bOtherHandleOpen ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    EXPECT_EQ(FirstWord(hAgain), bOtherHandleOpen ? 7u : 0u);
     DWORD* pAgain = static_cast<DWORD*>(MapViewOfFile(hAgain, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     ASSERT_NE(pAgain, nullptr);
     *pAgain = 5;
-    EXPECT_EQ(oldWord(), c.bOtherHandleOpen ? "5" : "7");
+    EXPECT_EQ(*pWord, bOtherHandleOpen ? 5u : 7u);
     EXPECT_TRUE(UnmapViewOfFile(pAgain));
     CloseHandle(hAgain);
     if (hOther != nullptr) CloseHandle(hOther);
-    if (pWord != nullptr) {
-        EXPECT_TRUE(UnmapViewOfFile(const_cast<DWORD*>(pWord)));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Mapping, MappingNames,
-    testing::Values(LastHandleCase{"ViewHere", false, false},
-                    LastHandleCase{"ViewInAnotherProcess", true, false},
-                    LastHandleCase{"OtherHandleOpen", false, true}),
-    [](const testing::TestParamInfo<LastHandleCase>& info) { return std::string(info.param.pszWhat); });
-
-class MappingViewAfterHolders : public testing::TestWithParam<HolderEnd> {};
-
-// Our view outlives the last handle, held by another process that ends: the
-// name goes with that process, however it ends, and our memory stays.
-TEST_P(MappingViewAfterHolders, KeepsItsMemoryAndLetsTheNameGo) {
-    UseFreshEnvironment();
-    HANDLE h = NewMapping("outlive");
-    volatile DWORD* pWord = static_cast<DWORD*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-    ASSERT_NE(pWord, nullptr);
-    {
-        ChildProcess holder({"map", "outlive", "4096", "9"});
-        ASSERT_EQ(holder.readLine(), "MAPPED existing 0");
-        ASSERT_EQ(holder.readLine(), "STORED");
-        EXPECT_TRUE(CloseHandle(h));
-        GetParam().pfnEnd(holder);
-        EXPECT_GE(holder.wait(), 0);
-    }
-    HANDLE hAgain = NewMapping("outlive");
-    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    EXPECT_EQ(FirstWord(hAgain), 0u);
-    EXPECT_EQ(*pWord, 9u);
-    *pWord = 10;
-    EXPECT_EQ(FirstWord(hAgain), 0u);
-    CloseHandle(hAgain);
+    ExpectMappingFile("outlive", false);  // though our first view is still there
     EXPECT_TRUE(UnmapViewOfFile(const_cast<DWORD*>(pWord)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Mapping, MappingViewAfterHolders, testing::ValuesIn(kHolderEnds), EndName);
+INSTANTIATE_TEST_SUITE_P(Mapping, MappingNames, testing::Bool(), [](const testing::TestParamInfo<bool>& info) {
+    return std::string(info.param ? "OtherHandleOpen" : "ViewHere");
+});
 
 // --- Views and sizes ---------------------------------------------------------
 
@@ -305,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(
         ViewCase{"OffsetAtEnd", PAGE_READWRITE, 0x10000, 0, FILE_MAP_READ, 0x10000, 0, ERROR_INVALID_PARAMETER},
         ViewCase{"TailAtOffset", PAGE_READWRITE, 0x20000, 0, FILE_MAP_WRITE, 0x10000, 0, 0},
         ViewCase{"PartAtOffset", PAGE_READWRITE, 0x30000, 0, FILE_MAP_ALL_ACCESS, 0x10000, 100, 0}),
-    [](const testing::TestParamInfo<ViewCase>& info) { return std::string(info.param.pszWhat); });
+    CaseName<ViewCase>);
 
 TEST(MappingSizes, BeyondAvailableMemoryAreRefusedUncommitted) {
     UseFreshEnvironment();
@@ -313,6 +293,7 @@ TEST(MappingSizes, BeyondAvailableMemoryAreRefusedUncommitted) {
         EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0x10000, 0, pszName), nullptr);
         EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
     }
+    ExpectMappingFile("huge", false);
 }
 
 TEST(MappingViews, UnmapFailsOutsideViews) {
@@ -336,16 +317,23 @@ struct NamePair {
     const char* pszFirst;
     std::string sSecond;
     DWORD dwSecondError;  // ERROR_ALREADY_EXISTS: the same object
+    // The POSIX layer keeps runs apart by the namespace variable (Win32 has
+    // none), and its file names bound how long an encoded name may grow.
+    Holds holds = Holds::Everywhere;
+    bool bFreshNamespace = false;  // the second opener runs in a namespace of its own
 };
 
 class IpcNames : public testing::TestWithParam<NamePair> {};
 
 TEST_P(IpcNames, MapToObjectsAsOnWindows) {
+    const NamePair& c = GetParam();
+    if (!Applies(c.holds)) GTEST_SKIP() << "the POSIX layer's own names";
     UseFreshEnvironment();
-    HANDLE hFirst = NewMapping(GetParam().pszFirst);
+    HANDLE hFirst = NewMapping(c.pszFirst);
     ASSERT_NE(hFirst, nullptr);
-    HANDLE hSecond = NewMapping(GetParam().sSecond.c_str());
-    EXPECT_EQ(GetLastError(), GetParam().dwSecondError);
+    if (c.bFreshNamespace) UseFreshEnvironment();
+    HANDLE hSecond = NewMapping(c.sSecond.c_str());
+    EXPECT_EQ(GetLastError(), c.dwSecondError);
     if (hSecond != nullptr) CloseHandle(hSecond);
     CloseHandle(hFirst);
 }
@@ -356,8 +344,11 @@ INSTANTIATE_TEST_SUITE_P(
                     NamePair{"GlobalIsAnotherNamespace", "x", "Global\\x", 0},
                     NamePair{"EncodingKeepsNamesApart", "a/", "a%2F", 0},
                     NamePair{"CaseMatters", "Case", "case", 0},
-                    NamePair{"UnknownDirectory", "x", "a\\b", ERROR_PATH_NOT_FOUND}),
-    [](const testing::TestParamInfo<NamePair>& info) { return std::string(info.param.pszWhat); });
+                    NamePair{"UnknownDirectory", "x", "a\\b", ERROR_PATH_NOT_FOUND},
+                    NamePair{"OtherIpcNamespace", "x", "x", 0, Holds::OnPosixLayerOnly, true},
+                    NamePair{"TooLongOnceEncoded", "x", std::string(100, '/'), ERROR_INVALID_NAME,
+                             Holds::OnPosixLayerOnly}),
+    CaseName<NamePair>);
 
 // --- Bad handles -------------------------------------------------------------
 
@@ -417,6 +408,8 @@ INSTANTIATE_TEST_SUITE_P(
                   ERROR_ACCESS_DENIED, 0},
         BadHandle{"Mutex", [] { return CreateMutexA(nullptr, FALSE, nullptr); }, ERROR_NOT_OWNER,
                   WAIT_OBJECT_0, 0, ERROR_INVALID_HANDLE}),
-    [](const testing::TestParamInfo<BadHandle>& info) { return std::string(info.param.pszWhat); });
+    CaseName<BadHandle>);
 
 }  // namespace
+}  // namespace test
+}  // namespace linkbay

@@ -1,10 +1,11 @@
-// Process handles and duplication of a port handle held by another process.
+// Process handles and duplication of a port handle, within this process and
+// from another one that holds it.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/process_cases.h"
+#include "support/child_process.h"
 #include "support/pty_peer.h"
 #include "support/test_env.h"
 
@@ -12,11 +13,106 @@ namespace linkbay {
 namespace test {
 namespace {
 
-TEST_F(DuplicateTest, DuplicateOfLiveOwnersPortReadsAndWritesTheDevice) {
-    DuplicateOfLiveOwnersPortReadsAndWritesTheDevice();
+// A helper process that holds COM1, and the value of its port handle.
+struct PortOwner {
+    ChildProcess process{{"open-port", "1"}};
+    HANDLE hRemote = nullptr;
+
+    bool start() {
+        const std::string sLine = process.readLine();
+        if (sLine.rfind("OPENED ", 0) != 0) return false;
+        hRemote = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::stoul(sLine.substr(7))));
+        return true;
+    }
+};
+
+HANDLE DuplicateFrom(HANDLE hProcess, HANDLE hRemote) {
+    HANDLE hLocal = nullptr;
+    DuplicateHandle(hProcess, hRemote, GetCurrentProcess(), &hLocal, 0, TRUE, DUPLICATE_SAME_ACCESS);
+    return hLocal;
 }
 
-TEST_F(DuplicateTest, DuplicationFromAnOwnerThatHasEndedFails) { DuplicationFromAnOwnerThatHasEndedFails(); }
+// Whether the id stops naming a process within the time: Wine lets go of an
+// ended process about half a second after its last handle.
+bool IdNamesNoProcessWithin(DWORD pid, int nTimeoutMs) {
+    const long long deadline = NowMs() + nTimeoutMs;
+    for (;;) {
+        const HANDLE hProcess = OpenProcess(PROCESS_ALL_ACCESS, TRUE, pid);
+        if (hProcess == nullptr) return true;
+        CloseHandle(hProcess);
+        if (NowMs() >= deadline) return false;
+        Sleep(10);
+    }
+}
+
+// COM1 on a pty peer, for an owner process to open; the duplication the
+// ordinary way, or the POSIX layer's fallback.
+class DuplicateFromOwner : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        UseFreshEnvironment();
+        ASSERT_TRUE(m_peer.ok());
+        m_peer.bindToPort(1);
+        if (GetParam() && !UseDuplicateByReopen(true)) GTEST_SKIP() << "Win32 has one way";
+    }
+    void TearDown() override {
+        if (GetParam()) UseDuplicateByReopen(false);
+    }
+
+    PtyPeer m_peer;
+};
+
+TEST_P(DuplicateFromOwner, LiveOwnersPortReadsAndWritesTheDevice) {
+    PortOwner owner;
+    ASSERT_TRUE(owner.start());
+    const HANDLE hOwner = OpenProcess(PROCESS_ALL_ACCESS, TRUE, static_cast<DWORD>(owner.process.pid()));
+    ASSERT_NE(hOwner, nullptr);
+    const HANDLE hPort = DuplicateFrom(hOwner, owner.hRemote);
+    ASSERT_NE(hPort, nullptr) << GetLastError();
+    // Its process handle signals only once the owner has ended.
+    EXPECT_EQ(WaitForSingleObject(hOwner, 100), WAIT_TIMEOUT);
+    CloseHandle(hOwner);
+    DWORD cb = 0;
+    ASSERT_TRUE(WriteFile(hPort, "ping", 4, &cb, nullptr));
+    EXPECT_EQ(m_peer.read(4, 1000), "ping");
+    COMMTIMEOUTS timeouts = {0, 0, 1000, 0, 1000};
+    ASSERT_TRUE(SetCommTimeouts(hPort, &timeouts));
+    ASSERT_TRUE(m_peer.write("pong"));
+    char buffer[8] = {};
+    ASSERT_TRUE(ReadFile(hPort, buffer, 4, &cb, nullptr));
+    EXPECT_EQ(std::string(buffer, cb), "pong");
+    // The owner still has its port too.
+    ASSERT_TRUE(owner.process.writeLine("write back"));
+    EXPECT_EQ(owner.process.readLine(), "WROTE 1 4");
+    EXPECT_EQ(m_peer.read(4, 1000), "back");
+    EXPECT_TRUE(CloseHandle(hPort));
+}
+
+// However it ended: killed here, as the harsher end.
+TEST_P(DuplicateFromOwner, OwnerThatHasEndedGivesNothing) {
+    DWORD pid = 0;
+    {
+        PortOwner owner;
+        ASSERT_TRUE(owner.start());
+        pid = static_cast<DWORD>(owner.process.pid());
+        const HANDLE hProcess = OpenProcess(PROCESS_ALL_ACCESS, TRUE, pid);
+        ASSERT_NE(hProcess, nullptr);
+        owner.process.kill();
+        // Not yet reaped: the process id still names the ended process.
+        EXPECT_EQ(WaitForSingleObject(hProcess, 5000), WAIT_OBJECT_0);
+        EXPECT_EQ(DuplicateFrom(hProcess, owner.hRemote), nullptr);
+        CloseHandle(hProcess);
+        ASSERT_GE(owner.process.wait(), 0);
+    }
+    // Reaped, and no handle left to keep the process object: the id names nothing.
+    EXPECT_TRUE(IdNamesNoProcessWithin(pid, 5000));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+INSTANTIATE_TEST_SUITE_P(Process, DuplicateFromOwner, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "ByReopen" : "Ordinary");
+                         });
 
 TEST(Process, DuplicateWithinTheProcessSharesTheDevice) {
     UseFreshEnvironment();

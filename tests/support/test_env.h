@@ -37,6 +37,16 @@ private:
 // Milliseconds on a monotonic clock, for measuring how long a call took.
 long long NowMs();
 
+// The POSIX layer keeps a named object ("mutex" or "mapping") in a file of
+// shared memory, in the current IPC namespace; Windows has none ("", false).
+std::string ObjectFileName(const char* pszKind, const char* pszName);
+bool ObjectFileExists(const char* pszKind, const char* pszName);
+
+// Switches the POSIX layer to the way unprivileged users duplicate a handle
+// of another process (reopening /proc/<pid>/fd/<n>) and back; false on
+// Windows, which has one way.
+bool UseDuplicateByReopen(bool bOn);
+
 // Where a case holds, for the few where the platforms part: some behaviour
 // is the POSIX layer's own (a refusal where Win32 would go on), and Wine,
 // which stands in for Windows here, words or does a few things unlike

@@ -5,7 +5,6 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -59,11 +58,9 @@ bool Applies(Holds holds) {
     return holds == Holds::Everywhere || (holds == Holds::NotUnderWine && !s_bWine);
 }
 
-long long NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+std::string ObjectFileName(const char*, const char*) { return std::string(); }
+bool ObjectFileExists(const char*, const char*) { return false; }
+bool UseDuplicateByReopen(bool) { return false; }
 
 }  // namespace test
 }  // namespace linkbay

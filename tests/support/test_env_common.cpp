@@ -1,3 +1,5 @@
+// What both platforms' test environments share.
+#include <chrono>
 #include <cstdlib>
 
 #include "test_env.h"
@@ -17,6 +19,11 @@ ScopedVariable::~ScopedVariable() {
         SetVariable(m_sName, m_sOld);
     else
         UnsetVariable(m_sName);
+}
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace test
