@@ -1,7 +1,7 @@
-// Error texts, arithmetic and text helpers of the platform: the same cases
-// hold for the POSIX layer and for Win32 (the Windows build runs them under
-// Wine). The cases that steer the layer through its test hooks or through
-// POSIX variables are in misc_posix_test.cpp.
+// Error texts, arithmetic, text helpers, ticks and the last error: the same
+// cases hold for the POSIX layer and for Win32 (the Windows build runs them
+// under Wine). The cases that steer the layer through its test hooks or
+// through POSIX variables are in misc_posix_test.cpp.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -88,6 +88,16 @@ TEST(Misc, FormatMessageGivesTheSystemTextOnOneLine) {
     EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(FormatMessageA(0x10FF, nullptr, 0x0badf00d, 0, szText, sizeof szText, nullptr), 0u);
     EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
+}
+
+TEST(Misc, TicksCountMillisecondsOfTheMonotonicClock) {
+    const DWORD dwStart = GetTickCount();
+    const long long msStart = NowMs();
+    Sleep(200);
+    const long long msTicks = GetTickCount() - dwStart;
+    const long long msClock = NowMs() - msStart;
+    EXPECT_GE(msClock, 190);
+    EXPECT_NEAR(msTicks, msClock, 50);  // Windows' counter moves in steps of about 16 ms
 }
 
 // Checked while the other thread is still alive: starting and joining a

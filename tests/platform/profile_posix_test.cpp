@@ -1,11 +1,12 @@
 // Profile files as only the POSIX layer has them: bare names in a Windows
-// directory that LINKBAY_WINDIR chooses, file modes kept across writes, and
-// writes that replace the file whole, so that a writer killed at any moment
-// leaves the old file or the new one (Win32 promises none of this).
+// directory that LINKBAY_WINDIR chooses, and writes that replace the file
+// whole, keeping its mode, so that a writer killed at any moment leaves the
+// old file or the new one (Win32 promises none of this).
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -25,48 +26,31 @@ constexpr const char* kIni = "T.INI";
 
 TEST(ProfileLocation, BareNamesLiveInTheWindowsDirectory) {
     const std::string sBase = UseFreshEnvironment();
-    const std::string sSavedHome = getenv("HOME") != nullptr ? getenv("HOME") : "";
     struct Row {
         const char* pszWindir;  // nullptr: unset; all relative to the test's directory
         const char* pszConfig;
         const char* pszHome;
         const char* pszExpectedDir;
-    } const rows[] = {
-        {"/w", "/x", "/h", "/w"},
-        {"", "/x", "/h", "/x/linkbay"},
-        {nullptr, nullptr, "/h", "/h/.config/linkbay"},
     };
     mkdir((sBase + "/w").c_str(), 0700);
-    for (const Row& row : rows) {
+    for (const Row& row : {Row{"/w", "/x", "/h", "/w"}, Row{"", "/x", "/h", "/x/linkbay"},
+                           Row{nullptr, nullptr, "/h", "/h/.config/linkbay"}}) {
         SCOPED_TRACE(row.pszExpectedDir);
-        for (auto [pszName, pszValue] :
-             {std::pair{"LINKBAY_WINDIR", row.pszWindir}, std::pair{"XDG_CONFIG_HOME", row.pszConfig},
-              std::pair{"HOME", row.pszHome}}) {
-            if (pszValue == nullptr)
-                unsetenv(pszName);
-            else
-                setenv(pszName, *pszValue != '\0' ? (sBase + pszValue).c_str() : "", 1);
+        std::vector<std::unique_ptr<ScopedVariable>> variables;
+        for (auto [pszName, pszValue] : {std::pair{"LINKBAY_WINDIR", row.pszWindir},
+                                         std::pair{"XDG_CONFIG_HOME", row.pszConfig}, std::pair{"HOME", row.pszHome}}) {
+            const std::string sValue = pszValue != nullptr && *pszValue != '\0' ? sBase + pszValue : "";
+            variables.push_back(std::make_unique<ScopedVariable>(pszName, sValue));
+            if (pszValue == nullptr) UnsetVariable(pszName);
         }
         EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "v", "LOC.INI"));
-        EXPECT_EQ(ReadRaw(sBase + row.pszExpectedDir + "/LOC.INI"),
-                  std::optional<std::string>("[s]\r\nk=v\r\n"));
+        EXPECT_EQ(ReadRaw(sBase + row.pszExpectedDir + "/LOC.INI"), std::optional<std::string>("[s]\r\nk=v\r\n"));
     }
-    setenv("HOME", sSavedHome.c_str(), 1);
-    unsetenv("XDG_CONFIG_HOME");
-    setenv("LINKBAY_WINDIR", sBase.c_str(), 1);
 }
 
-TEST(ProfileWrite, KeepsTheFileModeAndLeavesNoTemporaries) {
-    const std::string sDir = UseFreshEnvironment();
+mode_t ModeOf(const std::string& sPath) {
     struct stat info {};
-    ASSERT_TRUE(WritePrivateProfileStringA("s", "k", "1", kIni));
-    ASSERT_EQ(stat((sDir + "/" + kIni).c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0600u);
-    chmod((sDir + "/" + kIni).c_str(), 0640);
-    ASSERT_TRUE(WritePrivateProfileStringA("s", "k", "2", kIni));
-    ASSERT_EQ(stat((sDir + "/" + kIni).c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(DirectoryEntries(sDir), std::vector<std::string>{kIni});
+    return stat(sPath.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 // The helper writes k0..k3 round after round with values "<round>:<fill>:<round>";
@@ -76,9 +60,8 @@ void ExpectWholeRounds(const char* pszFile, size_t cchFill) {
     std::vector<long> rounds;
     for (int k = 0; k < 4; ++k) {
         std::string sValue(cchFill + 64, '\0');
-        const DWORD cch = GetPrivateProfileStringA("S", ("k" + std::to_string(k)).c_str(), "", sValue.data(),
-                                                   static_cast<DWORD>(sValue.size()), pszFile);
-        sValue.resize(cch);
+        sValue.resize(GetPrivateProfileStringA("S", ("k" + std::to_string(k)).c_str(), "", sValue.data(),
+                                               static_cast<DWORD>(sValue.size()), pszFile));
         const size_t first = sValue.find(':');
         const size_t last = sValue.rfind(':');
         ASSERT_NE(first, std::string::npos) << "k" << k;
@@ -92,16 +75,17 @@ void ExpectWholeRounds(const char* pszFile, size_t cchFill) {
     }
 }
 
-TEST(ProfileAtomicWrite, KilledWriterLeavesOldOrNewFile) {
+TEST(ProfileAtomicWrite, KilledWriterLeavesOldOrNewFileWithItsMode) {
     const std::string sDir = UseFreshEnvironment();
-    constexpr const char* kFill = "3000";
     const std::string sInitial = "0:" + std::string(3000, 'x') + ":0";
     for (int k = 0; k < 4; ++k)
-        ASSERT_TRUE(
-            WritePrivateProfileStringA("S", ("k" + std::to_string(k)).c_str(), sInitial.c_str(), kIni));
+        ASSERT_TRUE(WritePrivateProfileStringA("S", ("k" + std::to_string(k)).c_str(), sInitial.c_str(), kIni));
+    EXPECT_EQ(ModeOf(sDir + "/" + kIni), 0600u);  // a new file is private, whatever the umask
+    ASSERT_EQ(chmod((sDir + "/" + kIni).c_str(), 0640), 0);
+    // The kill lands anywhere in the writer's loop; the delays only spread it.
     for (const int nDelayUs : {0, 200, 700, 1500, 4000, 9000}) {
         SCOPED_TRACE("killed after " + std::to_string(nDelayUs) + " us");
-        ChildProcess writer({"profile-write-loop", kIni, "S", kFill});
+        ChildProcess writer({"profile-write-loop", kIni, "S", "3000"});
         ASSERT_EQ(writer.readLine(), "ready");
         usleep(static_cast<useconds_t>(nDelayUs));
         writer.kill();
@@ -112,6 +96,7 @@ TEST(ProfileAtomicWrite, KilledWriterLeavesOldOrNewFile) {
     }
     ASSERT_TRUE(WritePrivateProfileStringA("S", "k0", sInitial.c_str(), kIni));
     EXPECT_EQ(DirectoryEntries(sDir), std::vector<std::string>{kIni});
+    EXPECT_EQ(ModeOf(sDir + "/" + kIni), 0640u);
 }
 
 }  // namespace

@@ -52,11 +52,6 @@ Monitor& TheMonitor() {
 
 }  // namespace
 
-DebugSink& DebugSink::Start(const std::string& sDir) {
-    static DebugSink s_sink(sDir);
-    return s_sink;
-}
-
 DebugSink::DebugSink(const std::string&) { TheMonitor(); }
 
 // A message written just before may still be on its way in: a marker of our

@@ -38,36 +38,30 @@ int RunLockMutex(int argc, char** argv) {
     return 0;
 }
 
-// map NAME SIZE VALUE [view-only]: maps the named mapping, prints "MAPPED
-// <new|existing> <first word>", stores VALUE in the first word, with
-// "view-only" closes its handle, keeping the view, and prints "STORED". Each
-// "read" line prints "WORD <first word>". It keeps what it holds until its
-// input closes, then exits without closing anything: the process's end does
-// that, as on Windows.
+// A view of the whole named mapping, or null after printing "FAILED <error>";
+// *pbNew tells whether this call created it.
+uint32_t* MapNamed(const char* pszName, DWORD cb, bool* pbNew, HANDLE* phMapping) {
+    *phMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, cb, pszName);
+    *pbNew = GetLastError() == ERROR_SUCCESS;
+    void* pView = *phMapping != nullptr ? MapViewOfFile(*phMapping, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
+    if (pView == nullptr) printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
+    return static_cast<uint32_t*>(pView);
+}
+
+// map NAME SIZE VALUE: maps the named mapping, prints "MAPPED <new|existing>
+// <first word>", stores VALUE in the first word and prints "STORED". It keeps
+// what it holds until its input closes, then exits without closing anything:
+// the process's end does that, as on Windows.
 int RunMap(int argc, char** argv) {
     if (argc < 3) return 2;
-    const DWORD cb = static_cast<DWORD>(strtoul(argv[1], nullptr, 0));
-    const uint32_t value = static_cast<uint32_t>(strtoul(argv[2], nullptr, 0));
-    const bool bViewOnly = argc > 3 && strcmp(argv[3], "view-only") == 0;
-    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, cb, argv[0]);
-    const DWORD dwCreateError = GetLastError();
-    void* pView = h != nullptr ? MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
-    if (pView == nullptr) {
-        printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
-        return 1;
-    }
-    volatile uint32_t* pWord = static_cast<volatile uint32_t*>(pView);
-    printf("MAPPED %s %u\n", dwCreateError == ERROR_ALREADY_EXISTS ? "existing" : "new", *pWord);
-    *pWord = value;
-    if (bViewOnly && !CloseHandle(h)) {
-        printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
-        return 1;
-    }
+    bool bNew = false;
+    HANDLE h = nullptr;
+    volatile uint32_t* pWord = MapNamed(argv[0], static_cast<DWORD>(strtoul(argv[1], nullptr, 0)), &bNew, &h);
+    if (pWord == nullptr) return 1;
+    printf("MAPPED %s %u\n", bNew ? "new" : "existing", *pWord);
+    *pWord = static_cast<uint32_t>(strtoul(argv[2], nullptr, 0));
     printf("STORED\n");
-    std::string sLine;
-    while (ReadInputLine(&sLine)) {
-        if (sLine == "read") printf("WORD %u\n", *pWord);
-    }
+    WaitForInputToClose();
     return 0;
 }
 
@@ -79,14 +73,10 @@ int RunBarrierMap(int argc, char** argv) {
     const uint32_t nCount = static_cast<uint32_t>(strtoul(argv[1], nullptr, 0));
     std::string sLine;
     if (!ReadInputLine(&sLine)) return 1;
-    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, argv[0]);
-    const bool bNew = h != nullptr && GetLastError() == ERROR_SUCCESS;
-    uint32_t* pWords = h != nullptr ? static_cast<uint32_t*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0))
-                                    : nullptr;
-    if (pWords == nullptr) {
-        printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
-        return 1;
-    }
+    bool bNew = false;
+    HANDLE h = nullptr;
+    uint32_t* pWords = MapNamed(argv[0], 4096, &bNew, &h);
+    if (pWords == nullptr) return 1;
     if (bNew) __atomic_fetch_add(&pWords[0], 1u, __ATOMIC_SEQ_CST);
     __atomic_fetch_add(&pWords[1], 1u, __ATOMIC_SEQ_CST);
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -126,12 +116,10 @@ int RunChurn(int argc, char** argv) {
     if (!ReadInputLine(&sLine)) return 1;
     unsigned nOrphaned = 0;
     for (long i = 0; i < nCount; ++i) {
-        HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, argv[0]);
-        void* pView = h != nullptr ? MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
-        if (pView == nullptr) {
-            printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
-            return 1;
-        }
+        bool bNew = false;
+        HANDLE h = nullptr;
+        uint32_t* pView = MapNamed(argv[0], 4096, &bNew, &h);
+        if (pView == nullptr) return 1;
         nOrphaned += IsViewOfRemovedFile(pView);
         UnmapViewOfFile(pView);
         CloseHandle(h);

@@ -3,10 +3,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
+#include "file_text.h"
 #include "test_env.h"
 
 namespace linkbay {
@@ -16,13 +15,6 @@ namespace {
 
 constexpr int kStartLimitMs = 15000;
 const char kControlPrefix[] = "control 127.0.0.1:";
-
-std::string FileText(const std::string& sPath) {
-    std::ifstream file(sPath, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // The control port from the start-up lines; 0 when there is none yet.
 int ControlPortIn(const std::string& sText) {
@@ -58,7 +50,7 @@ SimulatorProgram::SimulatorProgram(int nPort, const std::vector<std::string>& op
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
     int nControlPort = 0;
-    while ((nControlPort = ControlPortIn(FileText(sReady))) == 0 && std::chrono::steady_clock::now() < deadline)
+    while ((nControlPort = ControlPortIn(ReadRaw(sReady).value_or(""))) == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::remove(sReady.c_str());
     if (nControlPort == 0) {
