@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "platform/platform.h"
 #include "support/test_env.h"
@@ -17,18 +18,14 @@ namespace linkbay {
 namespace test {
 namespace {
 
-struct MulDivCase {
-    INT a, b, c, expected;
-};
-
 TEST(Misc, MulDivRoundsAndFailsAsWin32) {
+    struct MulDivCase {
+        INT a, b, c, expected;
+    };
     const MulDivCase kCases[] = {
         {10, 3, 4, 8},                    // 7.5 rounds up
         {-10, 3, 4, -8},                  // and away from zero below it
-        {10, -3, 4, -8},
-        {10, 3, -4, -8},
-        {-10, -3, -4, -8},
-        {7, 1, 2, 4},
+        {10, -3, 4, -8}, {10, 3, -4, -8}, {-10, -3, -4, -8}, {7, 1, 2, 4},
         {5, 1, 3, 2},                     // 1.67
         {4, 1, 3, 1},                     // 1.33
         {0x40000000, 4, 2, -1},           // 2^31 does not fit
@@ -53,13 +50,8 @@ TEST(Misc, CharUpperBuffConvertsExactlyTheCountGiven) {
     EXPECT_EQ(CharUpperBuffA(nullptr, 4), 0u);
 }
 
-struct MessageCase {
-    DWORD dwCode;
-    const char* pszText;
-};
-
 TEST(Misc, FormatMessageGivesTheSystemTextOnOneLine) {
-    const MessageCase kCases[] = {
+    const std::pair<DWORD, const char*> kCases[] = {
         {ERROR_SUCCESS, "The operation completed successfully. "},
         {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified. "},
         {ERROR_ACCESS_DENIED, "Access is denied. "},
@@ -68,14 +60,13 @@ TEST(Misc, FormatMessageGivesTheSystemTextOnOneLine) {
     };
     // Wine's message table words these texts differently from Windows
     // ("Access denied."); the buffer and error rules below hold there too.
-    for (const MessageCase& c : kCases) {
-        if (!Applies(Holds::NotUnderWine)) break;
-        char szText[128];
-        const DWORD cch = FormatMessageA(0x10FF, nullptr, c.dwCode, 0x0400, szText, sizeof szText, nullptr);
-        EXPECT_STREQ(szText, c.pszText);
-        EXPECT_EQ(cch, strlen(c.pszText));
-    }
     char szText[128];
+    for (const auto& [dwCode, pszText] : kCases) {
+        if (!Applies(Holds::NotUnderWine)) break;
+        const DWORD cch = FormatMessageA(0x10FF, nullptr, dwCode, 0x0400, szText, sizeof szText, nullptr);
+        EXPECT_STREQ(szText, pszText);
+        EXPECT_EQ(cch, strlen(pszText));
+    }
     const DWORD cchLine =
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, szText, sizeof szText, nullptr);
     EXPECT_EQ(std::string(szText).substr(cchLine - 2), "\r\n");
@@ -104,22 +95,23 @@ TEST(Misc, TicksCountMillisecondsOfTheMonotonicClock) {
 // thread may itself set this thread's last error (it does on Windows).
 TEST(Misc, LastErrorIsPerThread) {
     std::atomic<int> nStep{0};
+    const auto awaitStep = [&](int n) {
+        while (nStep.load() != n) {
+        }
+    };
     DWORD dwOtherAtStart = 1;
     DWORD dwOtherAtEnd = 1;
     std::thread other([&] {
-        while (nStep.load() != 1) {
-        }
+        awaitStep(1);
         dwOtherAtStart = GetLastError();
         SetLastError(ERROR_INVALID_HANDLE);
         nStep.store(2);
-        while (nStep.load() != 3) {
-        }
+        awaitStep(3);
         dwOtherAtEnd = GetLastError();
     });
     SetLastError(ERROR_ACCESS_DENIED);
     nStep.store(1);
-    while (nStep.load() != 2) {
-    }
+    awaitStep(2);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     nStep.store(3);
     other.join();

@@ -53,48 +53,45 @@ mode_t ModeOf(const std::string& sPath) {
     return stat(sPath.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-// The helper writes k0..k3 round after round with values "<round>:<fill>:<round>";
-// whatever moment it dies at, each value is whole, and the keys hold round r
-// up to some key and r - 1 after it.
-void ExpectWholeRounds(const char* pszFile, size_t cchFill) {
+// The helper writes k0..k3 of a section round after round with values
+// "<round>:<fill>:<round>"; whatever moment it dies at, each value is whole,
+// and the keys hold round r up to some key and r - 1 after it.
+void ExpectWholeRounds(const std::string& sSection) {
     std::vector<long> rounds;
     for (int k = 0; k < 4; ++k) {
-        std::string sValue(cchFill + 64, '\0');
-        sValue.resize(GetPrivateProfileStringA("S", ("k" + std::to_string(k)).c_str(), "", sValue.data(),
-                                               static_cast<DWORD>(sValue.size()), pszFile));
-        const size_t first = sValue.find(':');
-        const size_t last = sValue.rfind(':');
-        ASSERT_NE(first, std::string::npos) << "k" << k;
-        EXPECT_EQ(sValue.substr(0, first), sValue.substr(last + 1)) << "k" << k;
-        EXPECT_EQ(sValue.substr(first + 1, last - first - 1), std::string(cchFill, 'x')) << "k" << k;
+        std::string sValue(4000, '\0');
+        sValue.resize(GetPrivateProfileStringA(sSection.c_str(), ("k" + std::to_string(k)).c_str(), "", sValue.data(),
+                                               static_cast<DWORD>(sValue.size()), kIni));
         rounds.push_back(atol(sValue.c_str()));
+        const std::string sRound = std::to_string(rounds.back());
+        EXPECT_EQ(sValue, sRound + ":" + std::string(3000, 'x') + ":" + sRound) << sSection << " k" << k;
     }
     for (size_t k = 1; k < rounds.size(); ++k) {
-        EXPECT_LE(rounds[k], rounds[k - 1]);
-        EXPECT_GE(rounds[k], rounds[0] - 1);
+        EXPECT_LE(rounds[k], rounds[k - 1]) << sSection;
+        EXPECT_GE(rounds[k], rounds[0] - 1) << sSection;
     }
 }
 
+// Each writer has a section of its own; those of the writers before must
+// come through every later kill whole.
 TEST(ProfileAtomicWrite, KilledWriterLeavesOldOrNewFileWithItsMode) {
     const std::string sDir = UseFreshEnvironment();
-    const std::string sInitial = "0:" + std::string(3000, 'x') + ":0";
-    for (int k = 0; k < 4; ++k)
-        ASSERT_TRUE(WritePrivateProfileStringA("S", ("k" + std::to_string(k)).c_str(), sInitial.c_str(), kIni));
+    ASSERT_TRUE(WritePrivateProfileStringA("First", "k", "v", kIni));
     EXPECT_EQ(ModeOf(sDir + "/" + kIni), 0600u);  // a new file is private, whatever the umask
     ASSERT_EQ(chmod((sDir + "/" + kIni).c_str(), 0640), 0);
-    // The kill lands anywhere in the writer's loop; the delays only spread it.
-    for (const int nDelayUs : {0, 200, 700, 1500, 4000, 9000}) {
-        SCOPED_TRACE("killed after " + std::to_string(nDelayUs) + " us");
-        ChildProcess writer({"profile-write-loop", kIni, "S", "3000"});
+    const int kDelaysUs[] = {0, 200, 700, 1500, 4000, 9000};  // the kill lands anywhere: these only spread it
+    for (size_t i = 0; i < std::size(kDelaysUs); ++i) {
+        SCOPED_TRACE("killed after " + std::to_string(kDelaysUs[i]) + " us");
+        ChildProcess writer({"profile-write-loop", kIni, "S" + std::to_string(i), "3000"});
         ASSERT_EQ(writer.readLine(), "ready");
-        usleep(static_cast<useconds_t>(nDelayUs));
+        usleep(static_cast<useconds_t>(kDelaysUs[i]));
         writer.kill();
         EXPECT_EQ(writer.wait(), 128 + SIGKILL);
-        ExpectWholeRounds(kIni, 3000);
+        for (size_t j = 0; j <= i; ++j) ExpectWholeRounds("S" + std::to_string(j));
         // A killed writer may leave its one temporary; the next write removes it.
         EXPECT_LE(DirectoryEntries(sDir).size(), 2u);
     }
-    ASSERT_TRUE(WritePrivateProfileStringA("S", "k0", sInitial.c_str(), kIni));
+    ASSERT_TRUE(WritePrivateProfileStringA("First", "k", "w", kIni));
     EXPECT_EQ(DirectoryEntries(sDir), std::vector<std::string>{kIni});
     EXPECT_EQ(ModeOf(sDir + "/" + kIni), 0640u);
 }
