@@ -183,13 +183,14 @@ TEST_P(MappingHolders, NameGoesWithTheLastOneAndViewsKeepTheirMemory) {
 
 INSTANTIATE_TEST_SUITE_P(Mapping, MappingHolders, testing::ValuesIn(kHolderEnds), EndName);
 
+// All hold it until every one has reported.
 TEST(MappingProcesses, EightStartersInitialiseItOnce) {
     for (int round = 0; round < 3; ++round) {
         UseFreshEnvironment();
         int nNew = 0;
-        for (const std::string& sLine : RunTogether(8, {"barrier-map", "meet", "8"})) {
-            EXPECT_TRUE(sLine == "MET new 1" || sLine == "MET existing 1") << sLine;
-            nNew += sLine == "MET new 1";
+        for (const std::string& sLine : RunTogether(8, {"map", "meet", "4096", "1", "on-go"})) {
+            EXPECT_TRUE(sLine == "MAPPED new 0" || sLine.rfind("MAPPED existing ", 0) == 0) << sLine;
+            nNew += sLine == "MAPPED new 0";
         }
         EXPECT_EQ(nNew, 1) << round;
     }

@@ -13,18 +13,13 @@ namespace linkbay {
 namespace test {
 namespace {
 
-// A helper process that holds COM1, and the value of its port handle.
-struct PortOwner {
-    ChildProcess process{{"open-port", "1"}};
-    HANDLE hRemote = nullptr;
-
-    bool start() {
-        const std::string sLine = process.readLine();
-        if (sLine.rfind("OPENED ", 0) != 0) return false;
-        hRemote = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::stoul(sLine.substr(7))));
-        return true;
-    }
-};
+// The value of the port handle that a helper opening a port reports; null
+// when it could not open it.
+HANDLE PortHandleOf(ChildProcess& owner) {
+    const std::string sLine = owner.readLine();
+    if (sLine.rfind("OPENED ", 0) != 0) return nullptr;
+    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::stoul(sLine.substr(7))));
+}
 
 HANDLE DuplicateFrom(HANDLE hProcess, HANDLE hRemote) {
     HANDLE hLocal = nullptr;
@@ -63,11 +58,12 @@ protected:
 };
 
 TEST_P(DuplicateFromOwner, LiveOwnersPortReadsAndWritesTheDevice) {
-    PortOwner owner;
-    ASSERT_TRUE(owner.start());
-    const HANDLE hOwner = OpenProcess(PROCESS_ALL_ACCESS, TRUE, static_cast<DWORD>(owner.process.pid()));
+    ChildProcess owner({"open-port", "1"});
+    const HANDLE hRemote = PortHandleOf(owner);
+    ASSERT_NE(hRemote, nullptr);
+    const HANDLE hOwner = OpenProcess(PROCESS_ALL_ACCESS, TRUE, static_cast<DWORD>(owner.pid()));
     ASSERT_NE(hOwner, nullptr);
-    const HANDLE hPort = DuplicateFrom(hOwner, owner.hRemote);
+    const HANDLE hPort = DuplicateFrom(hOwner, hRemote);
     ASSERT_NE(hPort, nullptr) << GetLastError();
     // Its process handle signals only once the owner has ended.
     EXPECT_EQ(WaitForSingleObject(hOwner, 100), WAIT_TIMEOUT);
@@ -82,8 +78,8 @@ TEST_P(DuplicateFromOwner, LiveOwnersPortReadsAndWritesTheDevice) {
     ASSERT_TRUE(ReadFile(hPort, buffer, 4, &cb, nullptr));
     EXPECT_EQ(std::string(buffer, cb), "pong");
     // The owner still has its port too.
-    ASSERT_TRUE(owner.process.writeLine("write back"));
-    EXPECT_EQ(owner.process.readLine(), "WROTE 1 4");
+    ASSERT_TRUE(owner.writeLine("write back"));
+    EXPECT_EQ(owner.readLine(), "WROTE 1 4");
     EXPECT_EQ(m_peer.read(4, 1000), "back");
     EXPECT_TRUE(CloseHandle(hPort));
 }
@@ -92,17 +88,18 @@ TEST_P(DuplicateFromOwner, LiveOwnersPortReadsAndWritesTheDevice) {
 TEST_P(DuplicateFromOwner, OwnerThatHasEndedGivesNothing) {
     DWORD pid = 0;
     {
-        PortOwner owner;
-        ASSERT_TRUE(owner.start());
-        pid = static_cast<DWORD>(owner.process.pid());
+        ChildProcess owner({"open-port", "1"});
+        const HANDLE hRemote = PortHandleOf(owner);
+        ASSERT_NE(hRemote, nullptr);
+        pid = static_cast<DWORD>(owner.pid());
         const HANDLE hProcess = OpenProcess(PROCESS_ALL_ACCESS, TRUE, pid);
         ASSERT_NE(hProcess, nullptr);
-        owner.process.kill();
+        owner.kill();
         // Not yet reaped: the process id still names the ended process.
         EXPECT_EQ(WaitForSingleObject(hProcess, 5000), WAIT_OBJECT_0);
-        EXPECT_EQ(DuplicateFrom(hProcess, owner.hRemote), nullptr);
+        EXPECT_EQ(DuplicateFrom(hProcess, hRemote), nullptr);
         CloseHandle(hProcess);
-        ASSERT_GE(owner.process.wait(), 0);
+        ASSERT_GE(owner.wait(), 0);
     }
     // Reaped, and no handle left to keep the process object: the id names nothing.
     EXPECT_TRUE(IdNamesNoProcessWithin(pid, 5000));

@@ -1,6 +1,5 @@
 // Named-object commands of the helper program: another process that holds,
 // contends for, abandons or shares mutexes and mappings with a test.
-#include <chrono>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -8,7 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "helper_commands.h"
 #include "platform/platform.h"
@@ -48,12 +46,15 @@ uint32_t* MapNamed(const char* pszName, DWORD cb, bool* pbNew, HANDLE* phMapping
     return static_cast<uint32_t*>(pView);
 }
 
-// map NAME SIZE VALUE: maps the named mapping, prints "MAPPED <new|existing>
-// <first word>", stores VALUE in the first word and prints "STORED". It keeps
-// what it holds until its input closes, then exits without closing anything:
-// the process's end does that, as on Windows.
+// map NAME SIZE VALUE [on-go]: maps the named mapping (with "on-go", once a
+// "go" line comes), prints "MAPPED <new|existing> <first word>", stores
+// VALUE in the first word and prints "STORED". It keeps what it holds until
+// its input closes, then exits without closing anything: the process's end
+// does that, as on Windows.
 int RunMap(int argc, char** argv) {
     if (argc < 3) return 2;
+    std::string sLine;
+    if (argc > 3 && strcmp(argv[3], "on-go") == 0 && !ReadInputLine(&sLine)) return 1;
     bool bNew = false;
     HANDLE h = nullptr;
     volatile uint32_t* pWord = MapNamed(argv[0], static_cast<DWORD>(strtoul(argv[1], nullptr, 0)), &bNew, &h);
@@ -62,34 +63,6 @@ int RunMap(int argc, char** argv) {
     *pWord = static_cast<uint32_t>(strtoul(argv[2], nullptr, 0));
     printf("STORED\n");
     WaitForInputToClose();
-    return 0;
-}
-
-// barrier-map NAME COUNT: on a "go" line, maps NAME (a creator counts itself
-// in word 0), arrives at the barrier of word 1 and, once COUNT processes are
-// there, prints "MET <new|existing> <creators counted>" and exits.
-int RunBarrierMap(int argc, char** argv) {
-    if (argc < 2) return 2;
-    const uint32_t nCount = static_cast<uint32_t>(strtoul(argv[1], nullptr, 0));
-    std::string sLine;
-    if (!ReadInputLine(&sLine)) return 1;
-    bool bNew = false;
-    HANDLE h = nullptr;
-    uint32_t* pWords = MapNamed(argv[0], 4096, &bNew, &h);
-    if (pWords == nullptr) return 1;
-    if (bNew) __atomic_fetch_add(&pWords[0], 1u, __ATOMIC_SEQ_CST);
-    __atomic_fetch_add(&pWords[1], 1u, __ATOMIC_SEQ_CST);
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (__atomic_load_n(&pWords[1], __ATOMIC_SEQ_CST) < nCount) {
-        if (std::chrono::steady_clock::now() > giveUp) {
-            printf("TIMEOUT %u\n", __atomic_load_n(&pWords[1], __ATOMIC_SEQ_CST));
-            return 1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    printf("MET %s %u\n", bNew ? "new" : "existing", __atomic_load_n(&pWords[0], __ATOMIC_SEQ_CST));
-    UnmapViewOfFile(pWords);
-    CloseHandle(h);
     return 0;
 }
 
@@ -132,7 +105,6 @@ int RunChurn(int argc, char** argv) {
 
 const HelperCommand kIpcCommands[] = {{"lock-mutex", RunLockMutex},
                                       {"map", RunMap},
-                                      {"barrier-map", RunBarrierMap},
                                       {"churn", RunChurn},
                                       {nullptr, nullptr}};
 

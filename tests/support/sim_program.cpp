@@ -48,9 +48,9 @@ SimulatorProgram::SimulatorProgram(int nPort, const std::vector<std::string>& op
         m_sProblem = "cannot start " + sProgram;
         return;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
+    const long long deadline = NowMs() + kStartLimitMs;
     int nControlPort = 0;
-    while ((nControlPort = ControlPortIn(ReadRaw(sReady).value_or(""))) == 0 && std::chrono::steady_clock::now() < deadline)
+    while ((nControlPort = ControlPortIn(ReadRaw(sReady).value_or(""))) == 0 && NowMs() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::remove(sReady.c_str());
     if (nControlPort == 0) {

@@ -11,17 +11,6 @@
 namespace linkbay {
 namespace test {
 
-std::string UseFreshEnvironment() {
-    static int s_nCount = 0;
-    const std::string sTag = "t" + std::to_string(getpid()) + "_" + std::to_string(++s_nCount);
-    setenv("LINKBAY_IPC_NAMESPACE", sTag.c_str(), 1);
-    const char* pszTmp = getenv("TMPDIR");
-    std::string sTemplate = std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/linkbay-" + sTag + "-XXXXXX";
-    const char* pszDir = mkdtemp(sTemplate.data());
-    if (pszDir != nullptr) setenv("LINKBAY_WINDIR", pszDir, 1);
-    return pszDir != nullptr ? std::string(pszDir) : std::string();
-}
-
 std::string ProfileDirectory() {
     const char* pszDir = getenv("LINKBAY_WINDIR");
     return pszDir != nullptr ? pszDir : std::string();

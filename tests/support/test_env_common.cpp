@@ -1,11 +1,29 @@
 // What both platforms' test environments share.
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 
+#include "platform/platform.h"
 #include "test_env.h"
 
 namespace linkbay {
 namespace test {
+
+std::string UseFreshEnvironment() {
+    static int s_nCount = 0;
+    const std::string sTag = "t" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++s_nCount);
+    SetVariable("LINKBAY_IPC_NAMESPACE", sTag);
+    std::error_code error;
+    const std::string sBase = (std::filesystem::temp_directory_path(error) / ("linkbay-" + sTag + "-")).string();
+    for (int nTry = 0; nTry < 100; ++nTry) {  // past what an earlier process of the same id left
+        const std::string sDir = sBase + std::to_string(nTry);
+        if (std::filesystem::create_directory(sDir, error)) {
+            SetVariable("LINKBAY_WINDIR", sDir);
+            return sDir;
+        }
+    }
+    return std::string();
+}
 
 ScopedVariable::ScopedVariable(const std::string& sName, const std::string& sValue) : m_sName(sName) {
     const char* pszOld = getenv(sName.c_str());
