@@ -41,9 +41,8 @@ protected:
     // The peer's bytes reach the port a moment after it writes them.
     void WriteAndAwait(const std::string& sBytes) {
         ASSERT_TRUE(m_peer.write(sBytes));
-        const long long deadline = NowMs() + 5000;
         COMSTAT stat{};
-        while (ClearCommError(m_hPort, nullptr, &stat) && stat.cbInQue < sBytes.size() && NowMs() < deadline) Sleep(1);
+        Eventually([&] { return !ClearCommError(m_hPort, nullptr, &stat) || stat.cbInQue >= sBytes.size(); });
         ASSERT_EQ(stat.cbInQue, sBytes.size());
     }
 

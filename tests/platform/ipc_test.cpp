@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,17 +57,16 @@ std::vector<std::string> RunTogether(int nCount, const std::vector<std::string>&
     return lines;
 }
 
-// How a helper holding an object goes away.
-struct HolderEnd {
-    const char* pszHow;
-    void (*pfnEnd)(ChildProcess&);
-    bool bKilled;
+// A helper holding an object goes away: killed, or exiting.
+class HolderEnds : public testing::TestWithParam<bool> {
+protected:
+    bool killed() const { return GetParam(); }
+    void end(ChildProcess& holder) {
+        if (killed()) holder.kill(); else holder.closeInput();
+        EXPECT_GE(holder.wait(), 0);
+    }
 };
-const HolderEnd kHolderEnds[] = {{"killed", [](ChildProcess& c) { c.kill(); }, true},
-                                 {"exits", [](ChildProcess& c) { c.closeInput(); }, false}};
-std::string EndName(const testing::TestParamInfo<HolderEnd>& info) { return info.param.pszHow; }
-// Test lists name the case, not the bytes of its pointers.
-void PrintTo(const HolderEnd& end, std::ostream* pStream) { *pStream << end.pszHow; }
+std::string EndName(const testing::TestParamInfo<bool>& info) { return info.param ? "killed" : "exits"; }
 
 template <typename Case>
 std::string CaseName(const testing::TestParamInfo<Case>& info) { return info.param.pszWhat; }
@@ -121,7 +119,7 @@ TEST(MutexProcesses, CreatorOwnsItAndOthersWaitUntilItIsReleased) {
     CloseHandle(h);
 }
 
-class MutexAbandoned : public testing::TestWithParam<HolderEnd> {};
+class MutexAbandoned : public HolderEnds {};
 
 TEST_P(MutexAbandoned, ByAnEndedHolderGoesToTheNextWaiter) {
     UseFreshEnvironment();
@@ -130,8 +128,7 @@ TEST_P(MutexAbandoned, ByAnEndedHolderGoesToTheNextWaiter) {
         ChildProcess holder({"lock-mutex", "abandoned"});
         ASSERT_EQ(holder.readLine(), "CREATED 183");
         ASSERT_EQ(holder.readLine(), "LOCKED 0");
-        GetParam().pfnEnd(holder);
-        EXPECT_GE(holder.wait(), 0);
+        end(holder);
     }
     EXPECT_EQ(WaitForSingleObject(h, 5000), WAIT_ABANDONED);
     ChildProcess next({"lock-mutex", "abandoned"});
@@ -142,11 +139,11 @@ TEST_P(MutexAbandoned, ByAnEndedHolderGoesToTheNextWaiter) {
     CloseHandle(h);
 }
 
-INSTANTIATE_TEST_SUITE_P(Mutex, MutexAbandoned, testing::ValuesIn(kHolderEnds), EndName);
+INSTANTIATE_TEST_SUITE_P(Mutex, MutexAbandoned, testing::Bool(), EndName);
 
 // --- Shared mappings -------------------------------------------------------
 
-class MappingHolders : public testing::TestWithParam<HolderEnd> {};
+class MappingHolders : public HolderEnds {};
 
 // Another process creates the mapping and we share it at its size. Once that
 // process, holding the last handle, ends (however), the next opener gets a
@@ -167,10 +164,9 @@ TEST_P(MappingHolders, NameGoesWithTheLastOneAndViewsKeepTheirMemory) {
         ASSERT_NE(pWord, nullptr);
         EXPECT_EQ(*pWord, 9u);
         EXPECT_TRUE(CloseHandle(h));
-        GetParam().pfnEnd(holder);
-        EXPECT_GE(holder.wait(), 0);
+        end(holder);
     }
-    ExpectMappingFile("held", GetParam().bKilled);
+    ExpectMappingFile("held", killed());
     HANDLE hAgain = NewMapping("held");
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
     EXPECT_EQ(FirstWord(hAgain), 0u);
@@ -181,7 +177,7 @@ TEST_P(MappingHolders, NameGoesWithTheLastOneAndViewsKeepTheirMemory) {
     EXPECT_TRUE(UnmapViewOfFile(const_cast<DWORD*>(pWord)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Mapping, MappingHolders, testing::ValuesIn(kHolderEnds), EndName);
+INSTANTIATE_TEST_SUITE_P(Mapping, MappingHolders, testing::Bool(), EndName);
 
 // All hold it until every one has reported.
 TEST(MappingProcesses, EightStartersInitialiseItOnce) {

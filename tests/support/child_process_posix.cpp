@@ -79,17 +79,12 @@ void ChildProcess::kill() {
 int ChildProcess::wait(int nTimeoutMs) {
     if (m_pid <= 0) return -1;
     if (m_nExit >= 0) return m_nExit;
-    const long long deadline = NowMs() + nTimeoutMs;
-    for (;;) {
-        int status = 0;
-        const pid_t done = waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid) {
-            m_nExit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            return m_nExit;
-        }
-        if (done < 0 || NowMs() >= deadline) return -1;
-        usleep(5000);
-    }
+    int status = 0;
+    pid_t done = 0;
+    if (!Eventually([&] { return (done = waitpid(m_pid, &status, WNOHANG)) != 0; }, nTimeoutMs) || done != m_pid)
+        return -1;
+    m_nExit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return m_nExit;
 }
 
 }  // namespace test

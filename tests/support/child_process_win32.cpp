@@ -108,13 +108,11 @@ void ChildProcess::release() {
 bool ChildProcess::readMore(long long deadlineMs) {
     const HANDLE hPipe = m_fdOut >= 0 ? reinterpret_cast<HANDLE>(_get_osfhandle(m_fdOut)) : INVALID_HANDLE_VALUE;
     DWORD cbAvailable = 0;
-    while (PeekNamedPipe(hPipe, nullptr, 0, nullptr, &cbAvailable, nullptr) && cbAvailable == 0) {
-        if (NowMs() >= deadlineMs) return true;
-        Sleep(2);
-    }
+    const auto peek = [&] { return PeekNamedPipe(hPipe, nullptr, 0, nullptr, &cbAvailable, nullptr) != FALSE; };
+    if (!Eventually([&] { return !peek() || cbAvailable > 0; }, deadlineMs - NowMs())) return true;  // nothing yet
     char buffer[512];
     DWORD cb = 0;
-    if (cbAvailable == 0 ||
+    if (cbAvailable == 0 ||  // the pipe has broken
         !ReadFile(hPipe, buffer, cbAvailable < sizeof buffer ? cbAvailable : sizeof buffer, &cb, nullptr) || cb == 0)
         return false;
     m_sPending.append(buffer, cb);

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "debug_sink.h"
+#include "test_env.h"
 
 namespace linkbay {
 namespace test {
@@ -62,18 +63,13 @@ std::string DebugSink::text() const {
     static unsigned s_nMarker = 0;
     const std::string sMarker = "\x01sync " + std::to_string(++s_nMarker) + "\x01";
     OutputDebugStringA(sMarker.c_str());
-    for (int nWait = 0; nWait < 1000; ++nWait) {
-        {
-            std::lock_guard<std::mutex> guard(monitor.lock);
-            const size_t at = monitor.sText.find(sMarker);
-            if (at != std::string::npos) {
-                monitor.sText.erase(at, sMarker.size());
-                return monitor.sText;
-            }
-        }
-        Sleep(5);
-    }
+    size_t at = std::string::npos;
+    Eventually([&] {
+        std::lock_guard<std::mutex> guard(monitor.lock);
+        return (at = monitor.sText.find(sMarker)) != std::string::npos;
+    });
     std::lock_guard<std::mutex> guard(monitor.lock);
+    if (at != std::string::npos) monitor.sText.erase(at, sMarker.size());
     return monitor.sText;
 }
 

@@ -1,9 +1,7 @@
 #include "sim_program.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "file_text.h"
 #include "test_env.h"
@@ -48,10 +46,8 @@ SimulatorProgram::SimulatorProgram(int nPort, const std::vector<std::string>& op
         m_sProblem = "cannot start " + sProgram;
         return;
     }
-    const long long deadline = NowMs() + kStartLimitMs;
     int nControlPort = 0;
-    while ((nControlPort = ControlPortIn(ReadRaw(sReady).value_or(""))) == 0 && NowMs() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    Eventually([&] { return (nControlPort = ControlPortIn(ReadRaw(sReady).value_or(""))) != 0; }, kStartLimitMs);
     std::remove(sReady.c_str());
     if (nControlPort == 0) {
         m_sProblem = sProgram + " did not start within " + std::to_string(kStartLimitMs) + " ms";
@@ -68,19 +64,11 @@ SimulatorProgram::SimulatorProgram(int nPort, const std::vector<std::string>& op
 // before that.
 SimulatorProgram::~SimulatorProgram() {
     m_control.disconnect();
-    if (m_nControlPort != 0) waitUntilGone();
+    if (m_nControlPort != 0) {
+        Eventually([&] { return !ControlClient().connect(m_nControlPort); }, kStartLimitMs);
+    }
     m_process.reset();
     m_port.reset();
-}
-
-bool SimulatorProgram::waitUntilGone() {
-    for (int nTry = 0; nTry < kStartLimitMs / 5; ++nTry) {
-        ControlClient probe;
-        if (!probe.connect(m_nControlPort)) return true;
-        probe.disconnect();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
 }
 
 }  // namespace test

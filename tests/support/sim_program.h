@@ -31,8 +31,6 @@ public:
     std::string control(const std::string& sLine) { return m_control.command(sLine); }
 
 private:
-    bool waitUntilGone();
-
     std::unique_ptr<ScopedVariable> m_port;
     std::shared_ptr<void> m_process;
     ControlClient m_control;
