@@ -8,7 +8,6 @@
 
 namespace linkbay {
 namespace test {
-namespace {
 
 // open-port N: opens COMn and prints "OPENED <handle>" or "FAILED <error>";
 // then each "write TEXT" line writes TEXT and prints "WROTE <result> <bytes>".
@@ -32,13 +31,6 @@ int OpenPortCommand(int argc, char** argv) {
     }
     return 0;
 }
-
-}  // namespace
-
-const HelperCommand kPortCommands[] = {
-    {"open-port", OpenPortCommand},
-    {nullptr, nullptr},
-};
 
 }  // namespace test
 }  // namespace linkbay

@@ -9,13 +9,12 @@
 
 namespace linkbay {
 namespace test {
-namespace {
 
 // profile-write-loop FILE SECTION FILL: writes keys k0..k3 of SECTION in
 // order, round after round, each with the value "<round>:" FILL times 'x'
 // ":<round>", so that a cut value shows at either end. Prints "ready" once
 // the first round is written.
-int RunWriteLoop(int argc, char** argv) {
+int ProfileWriteLoopCommand(int argc, char** argv) {
     if (argc < 3) return 2;
     const std::string sFill(static_cast<size_t>(atol(argv[2])), 'x');
     for (long nRound = 1;; ++nRound) {
@@ -29,13 +28,6 @@ int RunWriteLoop(int argc, char** argv) {
         if (nRound == 1) printf("ready\n");
     }
 }
-
-}  // namespace
-
-const HelperCommand kProfileCommands[] = {
-    {"profile-write-loop", RunWriteLoop},
-    {nullptr, nullptr},
-};
 
 }  // namespace test
 }  // namespace linkbay
