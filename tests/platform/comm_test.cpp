@@ -60,10 +60,8 @@ struct ReadCase {
     COMMTIMEOUTS timeouts;
     std::string sBefore;  // already waiting when the read starts
     std::vector<Send> sends;
-    DWORD cbWanted;
-    DWORD cbExpected;
-    int nMinMs;
-    int nMaxMs;
+    DWORD cbWanted, cbExpected;
+    int nMinMs, nMaxMs;
     Holds holds = Holds::Everywhere;
 };
 

@@ -71,8 +71,6 @@ std::string EndName(const testing::TestParamInfo<bool>& info) { return info.para
 template <typename Case>
 std::string CaseName(const testing::TestParamInfo<Case>& info) { return info.param.pszWhat; }
 
-// --- Named mutex -----------------------------------------------------------
-
 class MutexRecursion : public testing::TestWithParam<const char*> {};
 
 // Another thread ending with it, however often it took it, abandons it to us
@@ -140,8 +138,6 @@ TEST_P(MutexAbandoned, ByAnEndedHolderGoesToTheNextWaiter) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Mutex, MutexAbandoned, testing::Bool(), EndName);
-
-// --- Shared mappings -------------------------------------------------------
 
 class MappingHolders : public HolderEnds {};
 
@@ -231,8 +227,6 @@ INSTANTIATE_TEST_SUITE_P(Mapping, MappingNames, testing::Bool(), [](const testin
     return std::string(info.param ? "OtherHandleOpen" : "ViewHere");
 });
 
-// --- Views and sizes ---------------------------------------------------------
-
 struct ViewCase {
     const char* pszWhat;
     DWORD flProtect, cbObject, dwCreateError;  // 0: created
@@ -259,7 +253,11 @@ TEST_P(MappingArguments, AreCheckedAsWin32Does) {
         EXPECT_EQ(pWhole[c.dwOffset], 'x');
         UnmapViewOfFile(pWhole);
     }
-    EXPECT_EQ(pView != nullptr && UnmapViewOfFile(pView + c.cbView / 2), pView != nullptr);
+    if (pView != nullptr) {
+        EXPECT_TRUE(UnmapViewOfFile(pView + c.cbView / 2));  // any address inside a view unmaps it
+        EXPECT_FALSE(UnmapViewOfFile(pView));
+        EXPECT_EQ(GetLastError(), kErrorInvalidAddress);
+    }
     CloseHandle(h);
 }
 
@@ -289,20 +287,12 @@ TEST(MappingSizes, BeyondAvailableMemoryAreRefusedUncommitted) {
 }
 
 TEST(MappingViews, UnmapFailsOutsideViews) {
-    UseFreshEnvironment();
-    HANDLE h = NewMapping(nullptr, 8192);
-    char* pView = static_cast<char*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-    EXPECT_TRUE(UnmapViewOfFile(pView + 5000));  // any address inside a view unmaps it
     int local = 0;
-    for (const void* p : {static_cast<const void*>(pView), static_cast<const void*>(nullptr),
-                          static_cast<const void*>(&local)}) {
+    for (const void* p : {static_cast<const void*>(nullptr), static_cast<const void*>(&local)}) {
         EXPECT_FALSE(UnmapViewOfFile(p));
         EXPECT_EQ(GetLastError(), kErrorInvalidAddress);
     }
-    CloseHandle(h);
 }
-
-// --- Names and isolation -----------------------------------------------------
 
 struct NamePair {
     const char* pszWhat;
@@ -341,8 +331,6 @@ INSTANTIATE_TEST_SUITE_P(
                     NamePair{"TooLongOnceEncoded", "x", std::string(100, '/'), ERROR_INVALID_NAME,
                              Holds::OnPosixLayerOnly}),
     CaseName<NamePair>);
-
-// --- Bad handles -------------------------------------------------------------
 
 struct BadHandle {
     const char* pszWhat;
@@ -393,8 +381,6 @@ INSTANTIATE_TEST_SUITE_P(
                   WAIT_FAILED, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
         BadHandle{"ClosedMutex", [] { return Closed(CreateMutexA(nullptr, FALSE, nullptr)); },
                   ERROR_INVALID_HANDLE, WAIT_FAILED, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
-        BadHandle{"ClosedMapping", [] { return Closed(NewMapping(nullptr)); }, ERROR_INVALID_HANDLE,
-                  WAIT_FAILED, ERROR_INVALID_HANDLE, ERROR_INVALID_HANDLE},
         // A section handle has no right to be waited on.
         BadHandle{"Mapping", [] { return NewMapping(nullptr); }, ERROR_INVALID_HANDLE, WAIT_FAILED,
                   ERROR_ACCESS_DENIED, 0},
