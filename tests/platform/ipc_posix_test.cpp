@@ -25,23 +25,14 @@ TEST(IpcProcessWait, WithoutAPidfdSignalsWhenTheProcessEnds) {
     UseFreshEnvironment();
     ChildProcess child({"lock-mutex", "alive"});
     ASSERT_EQ(child.readLine(), "CREATED 0");
-    platform::posix::HandleEntry entry;
-    entry.kind = platform::posix::HandleKind::Process;
-    entry.fd = -1;
-    entry.pid = static_cast<DWORD>(child.pid());
-    HANDLE h = platform::posix::AddHandle(entry);
+    HANDLE h = platform::posix::AddHandle({platform::posix::HandleKind::Process, -1, static_cast<DWORD>(child.pid())});
     EXPECT_EQ(WaitForSingleObject(h, 100), WAIT_TIMEOUT);
     child.closeInput();
     EXPECT_EQ(WaitForSingleObject(h, 5000), WAIT_OBJECT_0);  // a zombie until reaped
     EXPECT_TRUE(CloseHandle(h));
 }
 
-struct ForeignCase {
-    const char* pszKind;
-    HANDLE (*pfnCreate)();
-    mode_t mode;
-    bool bOtherOwner;
-};
+struct ForeignCase { const char* pszKind; HANDLE (*pfnCreate)(); mode_t mode; bool bOtherOwner; };
 
 class IpcForeignObjects : public testing::TestWithParam<ForeignCase> {};
 

@@ -18,10 +18,7 @@ namespace test {
 namespace {
 
 TEST(Misc, TimeZoneBiasIsUtcMinusLocalStandardTime) {
-    struct Zone {
-        const char* pszTz;
-        LONG bias, daylightBias;
-    };
+    struct Zone { const char* pszTz; LONG bias, daylightBias; };
     for (const Zone& zone : {Zone{"UTC0", 0, 0}, Zone{"EST5EDT", 300, -60}, Zone{"CET-1CEST", -60, -60},
                              Zone{"IST-5:30", -330, 0}}) {
         ScopedVariable tz("TZ", zone.pszTz);

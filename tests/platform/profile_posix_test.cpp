@@ -26,12 +26,9 @@ constexpr const char* kIni = "T.INI";
 
 TEST(ProfileLocation, BareNamesLiveInTheWindowsDirectory) {
     const std::string sBase = UseFreshEnvironment();
-    struct Row {
-        const char* pszWindir;  // nullptr: unset; all relative to the test's directory
-        const char* pszConfig;
-        const char* pszHome;
-        const char* pszExpectedDir;
-    };
+    // Directories below the test's own: LINKBAY_WINDIR, XDG_CONFIG_HOME and
+    // HOME (nullptr: unset), and where bare names go.
+    struct Row { const char *pszWindir, *pszConfig, *pszHome, *pszExpectedDir; };
     mkdir((sBase + "/w").c_str(), 0700);
     for (const Row& row : {Row{"/w", "/x", "/h", "/w"}, Row{"", "/x", "/h", "/x/linkbay"},
                            Row{nullptr, nullptr, "/h", "/h/.config/linkbay"}}) {

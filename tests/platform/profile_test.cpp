@@ -4,7 +4,6 @@
 // lets a test choose (profile_posix_test.cpp).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -104,23 +103,17 @@ TEST(ProfileRead, FollowsWin32Rules) {
         SCOPED_TRACE("read case " + std::to_string(i));
         if (!Applies(c.holds)) continue;
         PrepareFile(sPath, c.sFile);
-        char buffer[80];
-        memset(buffer, '#', sizeof buffer);
+        std::string buffer(80, '#');  // nothing past the size given may change
         SetLastError(kUntouched);
-        EXPECT_EQ(GetPrivateProfileStringA(c.pszSection, c.pszKey, c.pszDefault, buffer, c.nSize, pszIni),
+        EXPECT_EQ(GetPrivateProfileStringA(c.pszSection, c.pszKey, c.pszDefault, buffer.data(), c.nSize, pszIni),
                   c.dwReturn);
         EXPECT_EQ(GetLastError(), c.dwError);
-        EXPECT_EQ(std::string_view(buffer, c.sExpected.size()), c.sExpected);
-        EXPECT_EQ(std::string(buffer + c.nSize, sizeof buffer - c.nSize),
-                  std::string(sizeof buffer - c.nSize, '#'));
+        EXPECT_EQ(std::string_view(buffer.data(), c.sExpected.size()), c.sExpected);
+        EXPECT_EQ(buffer.substr(c.nSize), std::string(buffer.size() - c.nSize, '#'));
     }
 }
 
-struct IntCase {
-    const char* pszValue;  // nullptr: no such key
-    INT nDefault;
-    UINT uExpected;
-};
+struct IntCase { const char* pszValue; INT nDefault; UINT uExpected; };  // pszValue nullptr: no such key
 
 const IntCase kIntCases[] = {
     {"12abc", 7, 12}, {"-5", 7, static_cast<UINT>(-5)}, {"+7", 0, 7}, {"abc", 7, 0},

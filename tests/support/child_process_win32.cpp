@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <filesystem>
+
 #include "child_process.h"
 #include "test_env.h"
 
@@ -17,14 +19,6 @@ namespace {
 
 // Exit code a killed child reports, the same number a SIGKILL gives on POSIX.
 constexpr UINT kKilledExitCode = 128 + 9;
-
-std::string ProgramDirectory() {
-    char szPath[MAX_PATH] = {};
-    const DWORD cch = GetModuleFileNameA(nullptr, szPath, sizeof szPath);
-    const std::string sPath(szPath, cch < sizeof szPath ? cch : 0);
-    const size_t nSlash = sPath.find_last_of("\\/");
-    return nSlash == std::string::npos ? std::string(".") : sPath.substr(0, nSlash);
-}
 
 // One argument as the C runtime's command-line parser reads it back.
 void AppendQuoted(std::string* psLine, const std::string& sArg) {
@@ -68,7 +62,13 @@ std::string CommandLineOf(const std::string& sProgram, const std::vector<std::st
     return sLine;
 }
 
-std::string HelperPath() { return ProgramDirectory() + "\\linkbay_platform_helper.exe"; }
+// Beside the test program.
+std::string HelperPath() {
+    char szPath[MAX_PATH] = {};
+    const DWORD cch = GetModuleFileNameA(nullptr, szPath, sizeof szPath);
+    const std::filesystem::path program(std::string(szPath, cch < sizeof szPath ? cch : 0));
+    return (program.parent_path() / "linkbay_platform_helper.exe").string();
+}
 
 ChildProcess::ChildProcess(const std::string& sProgram, const std::vector<std::string>& args) {
     HANDLE hInRead = nullptr, hInWrite = nullptr, hOutRead = nullptr, hOutWrite = nullptr;

@@ -20,6 +20,18 @@ int ControlPortIn(const std::string& sText) {
     return at == std::string::npos ? 0 : std::atoi(sText.c_str() + at + sizeof kControlPrefix - 1);
 }
 
+// LINKBAY_SIM_PROGRAM, else the one built beside the tests (none on Windows:
+// the Wine lane names the native one).
+std::string SimulatorProgramPath() {
+    const char* pszPath = getenv("LINKBAY_SIM_PROGRAM");
+    if (pszPath != nullptr && *pszPath != '\0') return pszPath;
+#ifdef LINKBAY_SIM_PATH
+    return LINKBAY_SIM_PATH;
+#else
+    return std::string();
+#endif
+}
+
 std::string TestDirectory() {
     const char* pszDir = getenv("LINKBAY_WINDIR");
     return pszDir != nullptr && *pszDir != '\0' ? pszDir : ".";
@@ -31,9 +43,10 @@ std::string TestDirectory() {
 // Windows process does not get from a native program under Wine. It ends
 // when the control connection closes, so a test that dies leaves none behind.
 SimulatorProgram::SimulatorProgram(int nPort, const std::vector<std::string>& options, const std::string& sFamily) {
-    const std::string sReady = TestDirectory() + "/sim-com" + std::to_string(nPort) + ".ready";
+    const std::string sDir = TestDirectory();
+    const std::string sReady = sDir + "/sim-com" + std::to_string(nPort) + ".ready";
     std::remove(sReady.c_str());
-    std::vector<std::string> args{sFamily, "--link", PortLinkForSimulator(nPort, &m_port),
+    std::vector<std::string> args{sFamily, "--link", PortLinkForSimulator(nPort, sDir, &m_port),
                                   "--ready-file", NativePath(sReady), "--exit-on-disconnect", "--quiet"};
     args.insert(args.end(), options.begin(), options.end());
     const std::string sProgram = SimulatorProgramPath();
