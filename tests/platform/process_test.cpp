@@ -23,8 +23,8 @@ HANDLE PortHandleOf(ChildProcess& owner) {
 
 HANDLE DuplicateFrom(HANDLE hProcess, HANDLE hRemote) {
     HANDLE hLocal = nullptr;
-    DuplicateHandle(hProcess, hRemote, GetCurrentProcess(), &hLocal, 0, TRUE, DUPLICATE_SAME_ACCESS);
-    return hLocal;
+    const BOOL bOk = DuplicateHandle(hProcess, hRemote, GetCurrentProcess(), &hLocal, 0, TRUE, DUPLICATE_SAME_ACCESS);
+    return bOk ? hLocal : nullptr;
 }
 
 // COM1 on a pty peer, for an owner process to open; the duplication the
