@@ -4,6 +4,7 @@
 
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/child_process.h"
@@ -16,9 +17,8 @@ namespace test {
 namespace {
 
 HANDLE OpenCom(int nPort) {
-    const std::string sName = "COM" + std::to_string(nPort);
-    return CreateFileA(sName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(("COM" + std::to_string(nPort)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 class PortTest : public ::testing::Test {
@@ -37,25 +37,27 @@ protected:
         COMMTIMEOUTS copy = timeouts;
         ASSERT_TRUE(SetCommTimeouts(m_hPort, &copy));
     }
+    // The peer's bytes reach the port a moment after it writes them.
+    void WriteAndAwait(const std::string& sBytes) {
+        ASSERT_TRUE(m_peer.write(sBytes));
+        COMSTAT stat{};
+        Eventually([&] { return !ClearCommError(m_hPort, nullptr, &stat) || stat.cbInQue >= sBytes.size(); });
+        ASSERT_EQ(stat.cbInQue, sBytes.size());
+    }
 
     PtyPeer m_peer;
     HANDLE m_hPort = INVALID_HANDLE_VALUE;
 };
 
-struct Send {
-    int nAfterMs;  // since the read started
-    std::string sBytes;
-};
+struct Send { int nAfterMs; std::string sBytes; };  // nAfterMs: since the read started
 
 struct ReadCase {
     const char* pszName;
     COMMTIMEOUTS timeouts;
     std::string sBefore;  // already waiting when the read starts
     std::vector<Send> sends;
-    DWORD cbWanted;
-    DWORD cbExpected;
-    int nMinMs;
-    int nMaxMs;
+    DWORD cbWanted, cbExpected;
+    int nMinMs, nMaxMs;
     Holds holds = Holds::Everywhere;
 };
 
@@ -81,10 +83,7 @@ TEST_P(ReadTimeoutTest, EndsAsWindowsDoes) {
     const ReadCase& c = GetParam();
     if (!Applies(c.holds)) GTEST_SKIP() << "Wine differs here: see the case";
     SetTimeouts(c.timeouts);
-    if (!c.sBefore.empty()) {
-        ASSERT_TRUE(m_peer.write(c.sBefore));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    if (!c.sBefore.empty()) WriteAndAwait(c.sBefore);
     const long long start = NowMs();
     std::thread sender([&] {
         for (const Send& send : c.sends) {
@@ -122,14 +121,8 @@ TEST_F(PortTest, WriteToPeerThatNeverReadsEndsByWriteTimeout) {
 }
 
 TEST_F(PortTest, PurgeDropsUnreadInput) {
-    ASSERT_TRUE(m_peer.write("stale bytes"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    COMSTAT stat{};
-    ASSERT_TRUE(ClearCommError(m_hPort, nullptr, &stat));
-    EXPECT_EQ(stat.cbInQue, 11u);
+    WriteAndAwait("stale bytes");  // and counted in the input queue
     ASSERT_TRUE(PurgeComm(m_hPort, PURGE_RXCLEAR));
-    ASSERT_TRUE(ClearCommError(m_hPort, nullptr, &stat));
-    EXPECT_EQ(stat.cbInQue, 0u);
     SetTimeouts({MAXDWORD, 0, 0, 0, 0});
     char buffer[16];
     DWORD cbRead = 1;
@@ -167,105 +160,80 @@ TEST_F(PortTest, ZeroByteReadFailsOnceThePeerHasHungUp) {
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
 }
 
+// Line settings given to SetCommState over 8N1 at the port's rate: applied
+// ones the peer sees and GetCommState returns; refused ones change nothing.
 struct LineCase {
-    DWORD baud;
-    BYTE byteSize;
-    BYTE parity;
-    BYTE stopBits;
-    char peerParity;
-    int peerStopBits;
+    const char* pszWhat;
+    void (*pfnSet)(DCB&);
+    bool bApplied;
     Holds holds = Holds::Everywhere;
+};
+
+// Wine sets a rate termios has no name for through a serial driver's
+// divisor, which a pty lacks: it stays at 38400 and SetCommState reports
+// success. Wine also passes a zero rate and 1.5 stop bits with 8 data bits
+// through (a combination Win32 calls invalid), and refuses the others with
+// ERROR_NOT_SUPPORTED where the serial driver of Windows says
+// ERROR_INVALID_PARAMETER.
+const LineCase kLineCases[] = {
+    {"Baud9600", [](DCB& d) { d.BaudRate = 9600; }, true},
+    {"Baud128000", [](DCB& d) { d.BaudRate = 128000; }, true, Holds::NotUnderWine},
+    {"Baud19200TwoStopBits", [](DCB& d) { d.BaudRate = 19200; d.StopBits = TWOSTOPBITS; }, true},
+    {"NineDataBits", [](DCB& d) { d.ByteSize = 9; }, false},
+    {"FourDataBits", [](DCB& d) { d.ByteSize = 4; }, false},
+    {"Parity5", [](DCB& d) { d.Parity = 5; }, false},
+    {"StopBits3", [](DCB& d) { d.StopBits = 3; }, false},
+    {"Baud0", [](DCB& d) { d.BaudRate = 0; }, false, Holds::NotUnderWine},
+    {"OneAndAHalfStopBitsWithEightDataBits", [](DCB& d) { d.StopBits = ONE5STOPBITS; }, false, Holds::NotUnderWine},
 };
 
 class LineSettingsTest : public PortTest, public ::testing::WithParamInterface<LineCase> {};
 
-TEST_P(LineSettingsTest, PeerSeesWhatSetCommStateApplied) {
+// A pty keeps 8 data bits without parity whatever it is told, so the peer
+// shows rates and stop bits, and GetCommState the rest.
+TEST_P(LineSettingsTest, AreAppliedOrRefusedAsWin32Does) {
     const LineCase& c = GetParam();
     if (!Applies(c.holds)) GTEST_SKIP() << "Wine differs here: see the case";
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    ASSERT_TRUE(GetCommState(m_hPort, &dcb));
-    dcb.BaudRate = c.baud;
-    dcb.ByteSize = c.byteSize;
-    dcb.Parity = c.parity;
-    dcb.StopBits = c.stopBits;
-    dcb.fBinary = 1;
-    dcb.fParity = 1;
-    ASSERT_TRUE(SetCommState(m_hPort, &dcb)) << GetLastError();
+    DCB before{};
+    before.DCBlength = sizeof before;
+    ASSERT_TRUE(GetCommState(m_hPort, &before));
+    before.ByteSize = 8;
+    before.Parity = NOPARITY;
+    before.StopBits = ONESTOPBIT;
+    before.fBinary = 1;
+    ASSERT_TRUE(SetCommState(m_hPort, &before));
+    DCB dcb = before;
+    c.pfnSet(dcb);
+    EXPECT_EQ(SetCommState(m_hPort, &dcb), c.bApplied);
+    if (!c.bApplied && Applies(Holds::NotUnderWine)) {
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    const DCB& now = c.bApplied ? dcb : before;
     const LineSettings seen = m_peer.settings();
-    EXPECT_EQ(seen.baud, c.baud);
-    EXPECT_EQ(seen.dataBits, c.byteSize);
-    EXPECT_EQ(seen.parity, c.peerParity);
-    EXPECT_EQ(seen.stopBits, c.peerStopBits);
+    EXPECT_EQ(std::make_tuple(seen.baud, seen.stopBits),
+              std::make_tuple(now.BaudRate, now.StopBits == TWOSTOPBITS ? 2 : 1));
     DCB back{};
     ASSERT_TRUE(GetCommState(m_hPort, &back));
-    EXPECT_EQ(back.BaudRate, c.baud);
-    EXPECT_EQ(back.ByteSize, c.byteSize);
-    EXPECT_EQ(back.Parity, c.parity);
-    EXPECT_EQ(back.StopBits, c.stopBits);
+    EXPECT_EQ(std::make_tuple(back.BaudRate, back.ByteSize, back.Parity, back.StopBits),
+              std::make_tuple(now.BaudRate, now.ByteSize, now.Parity, now.StopBits));
 }
 
-INSTANTIATE_TEST_SUITE_P(Port, LineSettingsTest,
-                         ::testing::Values(LineCase{9600, 8, NOPARITY, ONESTOPBIT, 'N', 1},
-                                           LineCase{38400, 8, NOPARITY, ONESTOPBIT, 'N', 1},
-                                           // Wine sets a rate termios has no name for through a
-                                           // serial driver's divisor, which a pty lacks: it stays
-                                           // at 38400 and SetCommState reports success.
-                                           LineCase{128000, 8, NOPARITY, ONESTOPBIT, 'N', 1, Holds::NotUnderWine},
-                                           LineCase{19200, 8, NOPARITY, TWOSTOPBITS, 'N', 2}));
-// A pty keeps 8 data bits without parity whatever it is told, so data bits
-// and parity are covered by the DCB checks below rather than by the peer.
+INSTANTIATE_TEST_SUITE_P(Port, LineSettingsTest, ::testing::ValuesIn(kLineCases),
+                         [](const ::testing::TestParamInfo<LineCase>& info) { return info.param.pszWhat; });
 
-struct BadDcb {
-    const char* pszWhat;
-    void (*spoil)(DCB&);
-    Holds refused;
-};
-
-// Wine passes a zero baud rate and 1.5 stop bits with 8 data bits through
-// (the DCB's documentation calls that combination invalid), and refuses the
-// others with ERROR_NOT_SUPPORTED where the serial driver of Windows says
-// ERROR_INVALID_PARAMETER.
-const BadDcb kBadDcbs[] = {
-    {"9 data bits", [](DCB& d) { d.ByteSize = 9; }, Holds::Everywhere},
-    {"4 data bits", [](DCB& d) { d.ByteSize = 4; }, Holds::Everywhere},
-    {"parity 5", [](DCB& d) { d.Parity = 5; }, Holds::Everywhere},
-    {"stop bits 3", [](DCB& d) { d.StopBits = 3; }, Holds::Everywhere},
-    {"baud 0", [](DCB& d) { d.BaudRate = 0; }, Holds::NotUnderWine},
-    {"8 data bits, 1.5 stop bits", [](DCB& d) { d.StopBits = ONE5STOPBITS; }, Holds::NotUnderWine},
-};
-
-TEST_F(PortTest, InvalidLineSettingsAreRefused) {
-    DCB good{};
-    ASSERT_TRUE(GetCommState(m_hPort, &good));
-    for (const BadDcb& c : kBadDcbs) {
-        if (!Applies(c.refused)) continue;
-        DCB bad = good;
-        c.spoil(bad);
-        EXPECT_FALSE(SetCommState(m_hPort, &bad)) << c.pszWhat;
-        if (Applies(Holds::NotUnderWine)) {
-            EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << c.pszWhat;
-        }
-    }
-}
-
-TEST(PortOpen, SecondOpenIsRefusedUntilTheFirstCloses) {
+TEST_F(PortTest, SecondOpenIsRefusedUntilTheFirstCloses) {
     if (!Applies(Holds::NotUnderWine)) GTEST_SKIP() << "Wine lets a second exclusive open of a port through";
-    UseFreshEnvironment();
-    PtyPeer peer;
-    peer.bindToPort(2);
-    const HANDLE hFirst = OpenCom(2);
-    ASSERT_NE(hFirst, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(OpenCom(2), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenCom(1), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     {
-        ChildProcess other({"open-port", "2"});
+        ChildProcess other({"open-port", "1"});
         EXPECT_EQ(other.readLine(), "FAILED 5");
     }
-    ASSERT_TRUE(CloseHandle(hFirst));
-    ChildProcess other({"open-port", "2"});
+    ASSERT_TRUE(CloseHandle(m_hPort));
+    m_hPort = INVALID_HANDLE_VALUE;
+    ChildProcess other({"open-port", "1"});
     EXPECT_EQ(other.readLine().rfind("OPENED ", 0), 0u);
-    EXPECT_EQ(OpenCom(2), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(OpenCom(1), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
@@ -279,83 +247,76 @@ TEST(PortOpen, MissingDeviceIsFileNotFound) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+// Every port call, with harmless arguments.
+struct PortCall {
+    const char* pszName;
+    BOOL (*pfnCall)(HANDLE);
+    bool bCommOnly;  // a file handle cannot do it
+};
+const PortCall kPortCalls[] = {
+    {"ReadFile", [](HANDLE h) { char b[8]; DWORD cb; return ReadFile(h, b, sizeof b, &cb, nullptr); }, false},
+    {"WriteFile", [](HANDLE h) { DWORD cb; return WriteFile(h, "12345678", 8, &cb, nullptr); }, false},
+    {"FlushFileBuffers", [](HANDLE h) { return FlushFileBuffers(h); }, false},
+    {"SetupComm", [](HANDLE h) { return SetupComm(h, 1024, 1024); }, true},
+    {"GetCommState", [](HANDLE h) { DCB dcb{}; return GetCommState(h, &dcb); }, true},
+    {"SetCommState", [](HANDLE h) { DCB dcb{}; return SetCommState(h, &dcb); }, true},
+    {"GetCommTimeouts", [](HANDLE h) { COMMTIMEOUTS t{}; return GetCommTimeouts(h, &t); }, true},
+    {"SetCommTimeouts", [](HANDLE h) { COMMTIMEOUTS t{}; return SetCommTimeouts(h, &t); }, true},
+    {"ClearCommError", [](HANDLE h) { COMSTAT stat{}; return ClearCommError(h, nullptr, &stat); }, true},
+    {"PurgeComm", [](HANDLE h) { return PurgeComm(h, PURGE_RXCLEAR); }, true},
+};
+
+bool FailsWith(BOOL bResult, DWORD dwError) { return !bResult && GetLastError() == dwError; }
+
+// Windows' file systems answer a comm request ERROR_INVALID_FUNCTION; Wine
+// says ERROR_INVALID_HANDLE or ERROR_NOT_SUPPORTED.
 TEST(PortOpen, FileHandleIsNoCommDevice) {
-    const std::string sDir = UseFreshEnvironment();
-    const std::string sPath = sDir + "/plain.txt";
-    const HANDLE hFile = CreateFileA(sPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::string sPath = UseFreshEnvironment() + "/plain.txt";
+    const HANDLE hFile = CreateFileA(sPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
-    DCB dcb{};
-    COMMTIMEOUTS timeouts{};
-    // Windows' file systems answer a comm request ERROR_INVALID_FUNCTION;
-    // Wine says ERROR_INVALID_HANDLE or ERROR_NOT_SUPPORTED.
-    const auto noCommDevice = [](BOOL bResult) {
-        return !bResult && (!Applies(Holds::NotUnderWine) || GetLastError() == ERROR_INVALID_FUNCTION);
-    };
-    EXPECT_TRUE(noCommDevice(SetupComm(hFile, 1024, 1024)));
-    EXPECT_TRUE(noCommDevice(GetCommState(hFile, &dcb)));
-    EXPECT_TRUE(noCommDevice(SetCommTimeouts(hFile, &timeouts)));
-    DWORD cb = 0;
-    EXPECT_TRUE(WriteFile(hFile, "abc", 3, &cb, nullptr));
-    EXPECT_EQ(cb, 3u);
+    for (const PortCall& call : kPortCalls) {
+        const BOOL bResult = call.pfnCall(hFile);
+        EXPECT_EQ(bResult, !call.bCommOnly) << call.pszName;
+        if (!bResult && Applies(Holds::NotUnderWine)) {
+            EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION) << call.pszName;
+        }
+    }
     EXPECT_TRUE(CloseHandle(hFile));
 }
 
-// Every call with a handle that is null, invalid, closed or of no port.
-TEST(PortBadInput, BadHandlesAndPointersFailWithAnError) {
-    UseFreshEnvironment();
-    PtyPeer peer;
-    peer.bindToPort(4);
-    const HANDLE hClosed = OpenCom(4);
-    ASSERT_NE(hClosed, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(CloseHandle(hClosed));
-    const HANDLE kBad[] = {nullptr, INVALID_HANDLE_VALUE, hClosed, reinterpret_cast<HANDLE>(0x7ff0)};
-    for (const HANDLE h : kBad) {
-        SCOPED_TRACE(reinterpret_cast<uintptr_t>(h));
-        char buffer[8];
-        DWORD cb = 0;
-        DCB dcb{};
-        COMMTIMEOUTS timeouts{};
-        COMSTAT stat{};
-        const auto invalid = [](BOOL bResult) { return !bResult && GetLastError() == ERROR_INVALID_HANDLE; };
-        EXPECT_TRUE(invalid(ReadFile(h, buffer, sizeof buffer, &cb, nullptr)));
-        EXPECT_TRUE(invalid(WriteFile(h, buffer, sizeof buffer, &cb, nullptr)));
-        EXPECT_TRUE(invalid(FlushFileBuffers(h)));
-        EXPECT_TRUE(invalid(SetupComm(h, 1024, 1024)));
-        EXPECT_TRUE(invalid(GetCommState(h, &dcb)));
-        EXPECT_TRUE(invalid(SetCommState(h, &dcb)));
-        EXPECT_TRUE(invalid(GetCommTimeouts(h, &timeouts)));
-        EXPECT_TRUE(invalid(SetCommTimeouts(h, &timeouts)));
-        EXPECT_TRUE(invalid(ClearCommError(h, nullptr, &stat)));
-        EXPECT_TRUE(invalid(PurgeComm(h, PURGE_RXCLEAR)));
-        if (h != INVALID_HANDLE_VALUE) {
-            EXPECT_TRUE(invalid(CloseHandle(h)));
-        }
-    }
-    const HANDLE hPort = OpenCom(4);
-    ASSERT_NE(hPort, INVALID_HANDLE_VALUE);
-    COMMTIMEOUTS immediate = {MAXDWORD, 0, 0, 0, 0};  // whatever goes wrong, no read waits
-    ASSERT_TRUE(SetCommTimeouts(hPort, &immediate));
+TEST_F(PortTest, BadPointersAndHandlesFailWithAnError) {
+    SetTimeouts({MAXDWORD, 0, 0, 0, 0});  // whatever goes wrong, no read waits
     DWORD cb = 0;
     char buffer[8];
-    const auto badParameter = [](BOOL bResult, DWORD dwError) { return !bResult && GetLastError() == dwError; };
-    // Without a count Win32 reads on (Wine does; the documentation forbids
-    // it); the POSIX layer refuses.
+    // Without a count Win32 reads on (Wine does, though Win32 forbids it);
+    // the POSIX layer refuses.
     if (Applies(Holds::OnPosixLayerOnly)) {
-        EXPECT_TRUE(badParameter(ReadFile(hPort, buffer, sizeof buffer, nullptr, nullptr), ERROR_INVALID_PARAMETER));
+        EXPECT_TRUE(FailsWith(ReadFile(m_hPort, buffer, sizeof buffer, nullptr, nullptr), ERROR_INVALID_PARAMETER));
     }
-    EXPECT_TRUE(badParameter(ReadFile(hPort, nullptr, 4, &cb, nullptr), ERROR_NOACCESS));
+    EXPECT_TRUE(FailsWith(ReadFile(m_hPort, nullptr, 4, &cb, nullptr), ERROR_NOACCESS));
     // Wine calls a missing write buffer ERROR_INVALID_USER_BUFFER.
-    EXPECT_FALSE(WriteFile(hPort, nullptr, 4, &cb, nullptr));
+    EXPECT_FALSE(WriteFile(m_hPort, nullptr, 4, &cb, nullptr));
     if (Applies(Holds::NotUnderWine)) {
         EXPECT_EQ(GetLastError(), ERROR_NOACCESS);
     }
-    EXPECT_TRUE(badParameter(GetCommState(hPort, nullptr), ERROR_INVALID_PARAMETER));
-    EXPECT_TRUE(badParameter(SetCommState(hPort, nullptr), ERROR_INVALID_PARAMETER));
-    EXPECT_TRUE(badParameter(SetCommTimeouts(hPort, nullptr), ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(FailsWith(GetCommState(m_hPort, nullptr), ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(FailsWith(SetCommState(m_hPort, nullptr), ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(FailsWith(SetCommTimeouts(m_hPort, nullptr), ERROR_INVALID_PARAMETER));
     EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-    EXPECT_TRUE(CloseHandle(hPort));
+
+    const HANDLE hClosed = m_hPort;
+    ASSERT_TRUE(CloseHandle(hClosed));
+    m_hPort = INVALID_HANDLE_VALUE;
+    for (const HANDLE h : {HANDLE(nullptr), INVALID_HANDLE_VALUE, hClosed, reinterpret_cast<HANDLE>(0x7ff0)}) {
+        for (const PortCall& call : kPortCalls) {
+            EXPECT_TRUE(FailsWith(call.pfnCall(h), ERROR_INVALID_HANDLE)) << call.pszName << " " << h;
+        }
+        if (h != INVALID_HANDLE_VALUE) {
+            EXPECT_TRUE(FailsWith(CloseHandle(h), ERROR_INVALID_HANDLE)) << h;
+        }
+    }
 }
 
 }  // namespace

@@ -30,6 +30,12 @@ public:
     int wait(int nTimeoutMs = 10000);
 
 private:
+    // The platform's part: appends what the child wrote by the deadline (on
+    // NowMs' clock) to m_sPending; false once there is nothing more to wait for.
+    bool readMore(long long deadlineMs);
+    // Lets go of the child's output and of the process.
+    void release();
+
     int m_pid = -1;
     int m_fdIn = -1;
     int m_fdOut = -1;

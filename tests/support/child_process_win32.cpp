@@ -1,4 +1,4 @@
-// The Windows counterpart of child_process.cpp: CreateProcess with anonymous
+// The Windows counterpart of child_process_posix.cpp: CreateProcess with anonymous
 // pipes. The pipe ends are kept as C runtime descriptors in the members the
 // POSIX version uses for its file descriptors.
 #define WIN32_LEAN_AND_MEAN
@@ -7,10 +7,10 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <chrono>
-#include <thread>
+#include <filesystem>
 
 #include "child_process.h"
+#include "test_env.h"
 
 namespace linkbay {
 namespace test {
@@ -19,14 +19,6 @@ namespace {
 
 // Exit code a killed child reports, the same number a SIGKILL gives on POSIX.
 constexpr UINT kKilledExitCode = 128 + 9;
-
-std::string ProgramDirectory() {
-    char szPath[MAX_PATH] = {};
-    const DWORD cch = GetModuleFileNameA(nullptr, szPath, sizeof szPath);
-    const std::string sPath(szPath, cch < sizeof szPath ? cch : 0);
-    const size_t nSlash = sPath.find_last_of("\\/");
-    return nSlash == std::string::npos ? std::string(".") : sPath.substr(0, nSlash);
-}
 
 // One argument as the C runtime's command-line parser reads it back.
 void AppendQuoted(std::string* psLine, const std::string& sArg) {
@@ -70,9 +62,13 @@ std::string CommandLineOf(const std::string& sProgram, const std::vector<std::st
     return sLine;
 }
 
-std::string HelperPath() { return ProgramDirectory() + "\\linkbay_platform_helper.exe"; }
-
-ChildProcess::ChildProcess(const std::vector<std::string>& args) : ChildProcess(HelperPath(), args) {}
+// Beside the test program.
+std::string HelperPath() {
+    char szPath[MAX_PATH] = {};
+    const DWORD cch = GetModuleFileNameA(nullptr, szPath, sizeof szPath);
+    const std::filesystem::path program(std::string(szPath, cch < sizeof szPath ? cch : 0));
+    return (program.parent_path() / "linkbay_platform_helper.exe").string();
+}
 
 ChildProcess::ChildProcess(const std::string& sProgram, const std::vector<std::string>& args) {
     HANDLE hInRead = nullptr, hInWrite = nullptr, hOutRead = nullptr, hOutWrite = nullptr;
@@ -101,42 +97,26 @@ ChildProcess::ChildProcess(const std::string& sProgram, const std::vector<std::s
     m_fdOut = ToDescriptor(hOutRead, _O_RDONLY | _O_BINARY);
 }
 
-ChildProcess::~ChildProcess() {
-    closeInput();
-    if (m_pid > 0 && m_nExit < 0 && wait(5000) < 0) {
-        kill();
-        wait(5000);
-    }
+void ChildProcess::release() {
     if (m_fdOut >= 0) _close(m_fdOut);
+    m_fdOut = -1;
     if (m_hProcess != nullptr) CloseHandle(static_cast<HANDLE>(m_hProcess));
+    m_hProcess = nullptr;
 }
 
-std::string ChildProcess::readLine(int nTimeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
+// Anonymous pipes cannot be waited on: peek, and read only what is there.
+bool ChildProcess::readMore(long long deadlineMs) {
     const HANDLE hPipe = m_fdOut >= 0 ? reinterpret_cast<HANDLE>(_get_osfhandle(m_fdOut)) : INVALID_HANDLE_VALUE;
-    for (;;) {
-        const size_t nl = m_sPending.find('\n');
-        if (nl != std::string::npos) {
-            std::string sLine = m_sPending.substr(0, nl);
-            m_sPending.erase(0, nl + 1);
-            if (!sLine.empty() && sLine.back() == '\r') sLine.pop_back();
-            return sLine;
-        }
-        if (hPipe == INVALID_HANDLE_VALUE || std::chrono::steady_clock::now() >= deadline) return std::string();
-        // Anonymous pipes cannot be waited on: peek, and read only what is there.
-        DWORD cbAvailable = 0;
-        if (!PeekNamedPipe(hPipe, nullptr, 0, nullptr, &cbAvailable, nullptr)) return std::string();
-        if (cbAvailable == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            continue;
-        }
-        char buffer[512];
-        DWORD cb = 0;
-        if (!ReadFile(hPipe, buffer, cbAvailable < sizeof buffer ? cbAvailable : sizeof buffer, &cb, nullptr) ||
-            cb == 0)
-            return std::string();
-        m_sPending.append(buffer, cb);
-    }
+    DWORD cbAvailable = 0;
+    const auto peek = [&] { return PeekNamedPipe(hPipe, nullptr, 0, nullptr, &cbAvailable, nullptr) != FALSE; };
+    if (!Eventually([&] { return !peek() || cbAvailable > 0; }, deadlineMs - NowMs())) return true;  // nothing yet
+    char buffer[512];
+    DWORD cb = 0;
+    if (cbAvailable == 0 ||  // the pipe has broken
+        !ReadFile(hPipe, buffer, cbAvailable < sizeof buffer ? cbAvailable : sizeof buffer, &cb, nullptr) || cb == 0)
+        return false;
+    m_sPending.append(buffer, cb);
+    return true;
 }
 
 bool ChildProcess::writeLine(const std::string& sLine) {

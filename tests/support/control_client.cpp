@@ -12,13 +12,29 @@ bool EndsWithStatusLine(const std::string& reply) {
 }
 }  // namespace
 
+bool ControlClient::connect(uint16_t port) {
+    disconnect();
+    m_socket = ConnectLoopback(port);
+    return connected();
+}
+
+void ControlClient::disconnect() {
+    if (connected()) Close(m_socket);
+    m_socket = kNoSocket;
+}
+
 std::string ControlClient::command(const std::string& line) {
     if (!connected()) return "<not connected>";
-    if (!sendAll(line + "\n")) return "<send failed>";
+    const std::string request = line + "\n";
+    for (size_t done = 0; done < request.size();) {
+        const long sent = Send(m_socket, request.data() + done, request.size() - done);
+        if (sent <= 0) return "<send failed>";
+        done += static_cast<size_t>(sent);
+    }
     std::string reply;
     while (!EndsWithStatusLine(reply)) {
         char buffer[4096];
-        const long got = receive(buffer, sizeof buffer);
+        const long got = Receive(m_socket, buffer, sizeof buffer);
         if (got <= 0) return reply + "<connection closed>";
         reply.append(buffer, static_cast<size_t>(got));
     }

@@ -24,9 +24,13 @@ public:
 
 private:
     static constexpr intptr_t kNoSocket = -1;
-    bool sendAll(const std::string& text);
-    // Bytes received into the buffer; 0 or less when the connection ended.
-    long receive(char* buffer, size_t size);
+    // The platform's sockets: a connection to 127.0.0.1:port (kNoSocket on
+    // failure), its end, and one send or receive, which gives the bytes moved,
+    // 0 or less once the connection has failed or ended.
+    static intptr_t ConnectLoopback(uint16_t port);
+    static void Close(intptr_t socket);
+    static long Send(intptr_t socket, const char* data, size_t size);
+    static long Receive(intptr_t socket, char* buffer, size_t size);
 
     intptr_t m_socket = kNoSocket;
 };

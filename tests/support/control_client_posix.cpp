@@ -8,38 +8,26 @@
 namespace linkbay {
 namespace test {
 
-bool ControlClient::connect(uint16_t port) {
-    disconnect();
+intptr_t ControlClient::ConnectLoopback(uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+    if (fd < 0) return kNoSocket;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return false;
-    }
-    m_socket = fd;
-    return true;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    ::close(fd);
+    return kNoSocket;
 }
 
-void ControlClient::disconnect() {
-    if (m_socket != kNoSocket) ::close(static_cast<int>(m_socket));
-    m_socket = kNoSocket;
+void ControlClient::Close(intptr_t socket) { ::close(static_cast<int>(socket)); }
+
+long ControlClient::Send(intptr_t socket, const char* data, size_t size) {
+    return static_cast<long>(::send(static_cast<int>(socket), data, size, MSG_NOSIGNAL));
 }
 
-bool ControlClient::sendAll(const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t sent = ::send(static_cast<int>(m_socket), text.data() + done, text.size() - done, MSG_NOSIGNAL);
-        if (sent <= 0) return false;
-        done += static_cast<size_t>(sent);
-    }
-    return true;
-}
-
-long ControlClient::receive(char* buffer, size_t size) {
-    return static_cast<long>(::recv(static_cast<int>(m_socket), buffer, size, 0));
+long ControlClient::Receive(intptr_t socket, char* buffer, size_t size) {
+    return static_cast<long>(::recv(static_cast<int>(socket), buffer, size, 0));
 }
 
 }  // namespace test

@@ -9,50 +9,30 @@
 namespace linkbay {
 namespace test {
 
-namespace {
-bool StartWinsock() {
+intptr_t ControlClient::ConnectLoopback(uint16_t port) {
     static const bool s_bStarted = [] {
         WSADATA data;
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
-    return s_bStarted;
-}
-SOCKET AsSocket(intptr_t value) { return static_cast<SOCKET>(value); }
-}  // namespace
-
-bool ControlClient::connect(uint16_t port) {
-    disconnect();
-    if (!StartWinsock()) return false;
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return false;
+    const SOCKET s = s_bStarted ? ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET;
+    if (s == INVALID_SOCKET) return kNoSocket;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        closesocket(s);
-        return false;
-    }
-    m_socket = static_cast<intptr_t>(s);
-    return true;
+    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return static_cast<intptr_t>(s);
+    closesocket(s);
+    return kNoSocket;
 }
 
-void ControlClient::disconnect() {
-    if (m_socket != kNoSocket) closesocket(AsSocket(m_socket));
-    m_socket = kNoSocket;
+void ControlClient::Close(intptr_t socket) { closesocket(static_cast<SOCKET>(socket)); }
+
+long ControlClient::Send(intptr_t socket, const char* data, size_t size) {
+    return ::send(static_cast<SOCKET>(socket), data, static_cast<int>(size), 0);
 }
 
-bool ControlClient::sendAll(const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const int sent = ::send(AsSocket(m_socket), text.data() + done, static_cast<int>(text.size() - done), 0);
-        if (sent <= 0) return false;
-        done += static_cast<size_t>(sent);
-    }
-    return true;
-}
-
-long ControlClient::receive(char* buffer, size_t size) {
-    return ::recv(AsSocket(m_socket), buffer, static_cast<int>(size), 0);
+long ControlClient::Receive(intptr_t socket, char* buffer, size_t size) {
+    return ::recv(static_cast<SOCKET>(socket), buffer, static_cast<int>(size), 0);
 }
 
 }  // namespace test

@@ -14,7 +14,10 @@ namespace test {
 // sDir is where the POSIX layer's file goes.
 class DebugSink {
 public:
-    static DebugSink& Start(const std::string& sDir);
+    static DebugSink& Start(const std::string& sDir) {
+        static DebugSink s_sink(sDir);
+        return s_sink;
+    }
     // Everything collected so far.
     std::string text() const;
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "debug_sink.h"
+#include "test_env.h"
 
 namespace linkbay {
 namespace test {
@@ -52,11 +53,6 @@ Monitor& TheMonitor() {
 
 }  // namespace
 
-DebugSink& DebugSink::Start(const std::string& sDir) {
-    static DebugSink s_sink(sDir);
-    return s_sink;
-}
-
 DebugSink::DebugSink(const std::string&) { TheMonitor(); }
 
 // A message written just before may still be on its way in: a marker of our
@@ -67,18 +63,13 @@ std::string DebugSink::text() const {
     static unsigned s_nMarker = 0;
     const std::string sMarker = "\x01sync " + std::to_string(++s_nMarker) + "\x01";
     OutputDebugStringA(sMarker.c_str());
-    for (int nWait = 0; nWait < 1000; ++nWait) {
-        {
-            std::lock_guard<std::mutex> guard(monitor.lock);
-            const size_t at = monitor.sText.find(sMarker);
-            if (at != std::string::npos) {
-                monitor.sText.erase(at, sMarker.size());
-                return monitor.sText;
-            }
-        }
-        Sleep(5);
-    }
+    size_t at = std::string::npos;
+    Eventually([&] {
+        std::lock_guard<std::mutex> guard(monitor.lock);
+        return (at = monitor.sText.find(sMarker)) != std::string::npos;
+    });
     std::lock_guard<std::mutex> guard(monitor.lock);
+    if (at != std::string::npos) monitor.sText.erase(at, sMarker.size());
     return monitor.sText;
 }
 

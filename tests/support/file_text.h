@@ -2,8 +2,7 @@
 // the code under test left on disk.
 #pragma once
 
-#include <cstring>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -26,12 +25,9 @@ inline std::optional<std::string> ReadRaw(const std::string& sPath) {
 
 inline std::vector<std::string> DirectoryEntries(const std::string& sDir) {
     std::vector<std::string> names;
-    if (DIR* pDir = opendir(sDir.c_str())) {
-        while (const dirent* pEntry = readdir(pDir))
-            if (strcmp(pEntry->d_name, ".") != 0 && strcmp(pEntry->d_name, "..") != 0)
-                names.push_back(pEntry->d_name);
-        closedir(pDir);
-    }
+    std::error_code error;  // none listed then
+    for (const auto& entry : std::filesystem::directory_iterator(sDir, error))
+        names.push_back(entry.path().filename().string());
     return names;
 }
 

@@ -1,4 +1,5 @@
-// Commands of the platform helper program, in tables per area.
+// Commands of the platform helper program, one function each: the
+// arguments after the command's name in, the exit code out.
 #pragma once
 
 #include <string>
@@ -6,15 +7,11 @@
 namespace linkbay {
 namespace test {
 
-struct HelperCommand {
-    const char* pszName;
-    int (*pfnRun)(int argc, char** argv);
-};
-
-// Each table ends with a row whose name is null.
-extern const HelperCommand kPortCommands[];
-extern const HelperCommand kIpcCommands[];
-extern const HelperCommand kProfileCommands[];
+int OpenPortCommand(int argc, char** argv);    // helper_ports.cpp
+int LockMutexCommand(int argc, char** argv);   // helper_ipc.cpp
+int MapCommand(int argc, char** argv);
+int ChurnCommand(int argc, char** argv);
+int ProfileWriteLoopCommand(int argc, char** argv);  // helper_profile.cpp
 
 // Blocks until standard input closes: the test's signal to finish.
 void WaitForInputToClose();

@@ -1,6 +1,5 @@
 // Named-object commands of the helper program: another process that holds,
 // contends for, abandons or shares mutexes and mappings with a test.
-#include <chrono>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
@@ -8,7 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "helper_commands.h"
 #include "platform/platform.h"
@@ -17,90 +15,14 @@ namespace linkbay {
 namespace test {
 namespace {
 
-// lock-mutex NAME [initial]: creates the mutex (owning it at creation with
-// "initial") and prints "CREATED <error>"; without "initial" it then waits
-// for it and prints "LOCKED <wait result>". Each "release" line releases it
-// once and prints "RELEASED <result> <error>". It exits when its input
-// closes, still owning whatever it owns.
-int RunLockMutex(int argc, char** argv) {
-    if (argc < 1) return 2;
-    const bool bInitial = argc > 1 && strcmp(argv[1], "initial") == 0;
-    HANDLE h = CreateMutexA(nullptr, bInitial ? TRUE : FALSE, argv[0]);
-    printf("CREATED %u\n", static_cast<unsigned>(GetLastError()));
-    if (h == nullptr) return 1;
-    if (!bInitial) printf("LOCKED %u\n", static_cast<unsigned>(WaitForSingleObject(h, INFINITE)));
-    std::string sLine;
-    while (ReadInputLine(&sLine)) {
-        if (sLine != "release") continue;
-        const BOOL bReleased = ReleaseMutex(h);
-        printf("RELEASED %d %u\n", bReleased, bReleased ? 0u : static_cast<unsigned>(GetLastError()));
-    }
-    return 0;
-}
-
-// map NAME SIZE VALUE [view-only]: maps the named mapping, prints "MAPPED
-// <new|existing> <first word>", stores VALUE in the first word, with
-// "view-only" closes its handle, keeping the view, and prints "STORED". Each
-// "read" line prints "WORD <first word>". It keeps what it holds until its
-// input closes, then exits without closing anything: the process's end does
-// that, as on Windows.
-int RunMap(int argc, char** argv) {
-    if (argc < 3) return 2;
-    const DWORD cb = static_cast<DWORD>(strtoul(argv[1], nullptr, 0));
-    const uint32_t value = static_cast<uint32_t>(strtoul(argv[2], nullptr, 0));
-    const bool bViewOnly = argc > 3 && strcmp(argv[3], "view-only") == 0;
-    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, cb, argv[0]);
-    const DWORD dwCreateError = GetLastError();
-    void* pView = h != nullptr ? MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
-    if (pView == nullptr) {
-        printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
-        return 1;
-    }
-    volatile uint32_t* pWord = static_cast<volatile uint32_t*>(pView);
-    printf("MAPPED %s %u\n", dwCreateError == ERROR_ALREADY_EXISTS ? "existing" : "new", *pWord);
-    *pWord = value;
-    if (bViewOnly && !CloseHandle(h)) {
-        printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
-        return 1;
-    }
-    printf("STORED\n");
-    std::string sLine;
-    while (ReadInputLine(&sLine)) {
-        if (sLine == "read") printf("WORD %u\n", *pWord);
-    }
-    return 0;
-}
-
-// barrier-map NAME COUNT: on a "go" line, maps NAME (a creator counts itself
-// in word 0), arrives at the barrier of word 1 and, once COUNT processes are
-// there, prints "MET <new|existing> <creators counted>" and exits.
-int RunBarrierMap(int argc, char** argv) {
-    if (argc < 2) return 2;
-    const uint32_t nCount = static_cast<uint32_t>(strtoul(argv[1], nullptr, 0));
-    std::string sLine;
-    if (!ReadInputLine(&sLine)) return 1;
-    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, argv[0]);
-    const bool bNew = h != nullptr && GetLastError() == ERROR_SUCCESS;
-    uint32_t* pWords = h != nullptr ? static_cast<uint32_t*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0))
-                                    : nullptr;
-    if (pWords == nullptr) {
-        printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
-        return 1;
-    }
-    if (bNew) __atomic_fetch_add(&pWords[0], 1u, __ATOMIC_SEQ_CST);
-    __atomic_fetch_add(&pWords[1], 1u, __ATOMIC_SEQ_CST);
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (__atomic_load_n(&pWords[1], __ATOMIC_SEQ_CST) < nCount) {
-        if (std::chrono::steady_clock::now() > giveUp) {
-            printf("TIMEOUT %u\n", __atomic_load_n(&pWords[1], __ATOMIC_SEQ_CST));
-            return 1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    printf("MET %s %u\n", bNew ? "new" : "existing", __atomic_load_n(&pWords[0], __ATOMIC_SEQ_CST));
-    UnmapViewOfFile(pWords);
-    CloseHandle(h);
-    return 0;
+// A view of the whole named mapping, or null after printing "FAILED <error>";
+// *pbNew tells whether this call created it.
+uint32_t* MapNamed(const char* pszName, DWORD cb, bool* pbNew, HANDLE* phMapping) {
+    *phMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, cb, pszName);
+    *pbNew = GetLastError() == ERROR_SUCCESS;
+    void* pView = *phMapping != nullptr ? MapViewOfFile(*phMapping, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
+    if (pView == nullptr) printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
+    return static_cast<uint32_t*>(pView);
 }
 
 // True when the file behind the view at p has lost its name: a holder of an
@@ -117,21 +39,62 @@ bool IsViewOfRemovedFile(const void* p) {
     return false;
 }
 
+}  // namespace
+
+// lock-mutex NAME [initial]: creates the mutex (owning it at creation with
+// "initial") and prints "CREATED <error>"; without "initial" it then waits
+// for it and prints "LOCKED <wait result>". Each "release" line releases it
+// once and prints "RELEASED <result> <error>". It exits when its input
+// closes, still owning whatever it owns.
+int LockMutexCommand(int argc, char** argv) {
+    if (argc < 1) return 2;
+    const bool bInitial = argc > 1 && strcmp(argv[1], "initial") == 0;
+    HANDLE h = CreateMutexA(nullptr, bInitial ? TRUE : FALSE, argv[0]);
+    printf("CREATED %u\n", static_cast<unsigned>(GetLastError()));
+    if (h == nullptr) return 1;
+    if (!bInitial) printf("LOCKED %u\n", static_cast<unsigned>(WaitForSingleObject(h, INFINITE)));
+    std::string sLine;
+    while (ReadInputLine(&sLine)) {
+        if (sLine != "release") continue;
+        const BOOL bReleased = ReleaseMutex(h);
+        printf("RELEASED %d %u\n", bReleased, bReleased ? 0u : static_cast<unsigned>(GetLastError()));
+    }
+    return 0;
+}
+
+// map NAME SIZE VALUE [on-go]: maps the named mapping (with "on-go", once a
+// "go" line comes), prints "MAPPED <new|existing> <first word>", stores
+// VALUE in the first word and prints "STORED". It keeps what it holds until
+// its input closes, then exits without closing anything: the process's end
+// does that, as on Windows.
+int MapCommand(int argc, char** argv) {
+    if (argc < 3) return 2;
+    std::string sLine;
+    if (argc > 3 && strcmp(argv[3], "on-go") == 0 && !ReadInputLine(&sLine)) return 1;
+    bool bNew = false;
+    HANDLE h = nullptr;
+    volatile uint32_t* pWord = MapNamed(argv[0], static_cast<DWORD>(strtoul(argv[1], nullptr, 0)), &bNew, &h);
+    if (pWord == nullptr) return 1;
+    printf("MAPPED %s %u\n", bNew ? "new" : "existing", *pWord);
+    *pWord = static_cast<uint32_t>(strtoul(argv[2], nullptr, 0));
+    printf("STORED\n");
+    WaitForInputToClose();
+    return 0;
+}
+
 // churn NAME COUNT: on a "go" line, opens and closes the mapping COUNT times
 // and prints "CHURNED <times it held a removed object>".
-int RunChurn(int argc, char** argv) {
+int ChurnCommand(int argc, char** argv) {
     if (argc < 2) return 2;
     const long nCount = strtol(argv[1], nullptr, 0);
     std::string sLine;
     if (!ReadInputLine(&sLine)) return 1;
     unsigned nOrphaned = 0;
     for (long i = 0; i < nCount; ++i) {
-        HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, argv[0]);
-        void* pView = h != nullptr ? MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
-        if (pView == nullptr) {
-            printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
-            return 1;
-        }
+        bool bNew = false;
+        HANDLE h = nullptr;
+        uint32_t* pView = MapNamed(argv[0], 4096, &bNew, &h);
+        if (pView == nullptr) return 1;
         nOrphaned += IsViewOfRemovedFile(pView);
         UnmapViewOfFile(pView);
         CloseHandle(h);
@@ -139,14 +102,6 @@ int RunChurn(int argc, char** argv) {
     printf("CHURNED %u\n", nOrphaned);
     return 0;
 }
-
-}  // namespace
-
-const HelperCommand kIpcCommands[] = {{"lock-mutex", RunLockMutex},
-                                      {"map", RunMap},
-                                      {"barrier-map", RunBarrierMap},
-                                      {"churn", RunChurn},
-                                      {nullptr, nullptr}};
 
 }  // namespace test
 }  // namespace linkbay

@@ -3,22 +3,38 @@
 // when its standard input closes (or when it is killed).
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 
 #include "helper_commands.h"
 
+namespace linkbay {
+namespace test {
+
+bool ReadInputLine(std::string* psLine) { return static_cast<bool>(std::getline(std::cin, *psLine)); }
+
+void WaitForInputToClose() {
+    std::string sLine;
+    while (ReadInputLine(&sLine)) {
+    }
+}
+
+}  // namespace test
+}  // namespace linkbay
+
 int main(int argc, char** argv) {
+    using namespace linkbay::test;
+    const struct {
+        const char* pszName;
+        int (*pfnRun)(int argc, char** argv);
+    } kCommands[] = {{"open-port", OpenPortCommand},
+                     {"lock-mutex", LockMutexCommand},
+                     {"map", MapCommand},
+                     {"churn", ChurnCommand},
+                     {"profile-write-loop", ProfileWriteLoopCommand}};
     setvbuf(stdout, nullptr, _IONBF, 0);
-    if (argc < 2) {
-        fprintf(stderr, "usage: %s COMMAND [ARGS...]\n", argv[0]);
-        return 2;
+    for (const auto& command : kCommands) {
+        if (argc >= 2 && strcmp(command.pszName, argv[1]) == 0) return command.pfnRun(argc - 2, argv + 2);
     }
-    for (const linkbay::test::HelperCommand* table :
-         {linkbay::test::kPortCommands, linkbay::test::kIpcCommands,
-          linkbay::test::kProfileCommands}) {
-        for (const linkbay::test::HelperCommand* p = table; p->pszName != nullptr; ++p) {
-            if (strcmp(p->pszName, argv[1]) == 0) return p->pfnRun(argc - 2, argv + 2);
-        }
-    }
-    fprintf(stderr, "%s: unknown command '%s'\n", argv[0], argv[1]);
+    fprintf(stderr, "usage: %s COMMAND [ARGS...]: no such command\n", argv[0]);
     return 2;
 }

@@ -1,7 +1,6 @@
 // Port commands of the helper program: hold a COM port in another process.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "helper_commands.h"
@@ -9,52 +8,29 @@
 
 namespace linkbay {
 namespace test {
-namespace {
 
-void ServePortRequests(HANDLE hPort) {
-    std::string sLine;
-    while (ReadInputLine(&sLine)) {
-        DWORD cb = 0;
-        if (sLine.rfind("write ", 0) == 0) {
-            const std::string sData = sLine.substr(6);
-            const BOOL bOk = WriteFile(hPort, sData.data(), static_cast<DWORD>(sData.size()), &cb, nullptr);
-            printf("WROTE %d %u\n", bOk, static_cast<unsigned>(cb));
-        } else if (sLine.rfind("read ", 0) == 0) {
-            COMMTIMEOUTS timeouts = {0, 0, 2000, 0, 2000};
-            SetCommTimeouts(hPort, &timeouts);
-            char buffer[256] = {};
-            const DWORD cbWanted = static_cast<DWORD>(atoi(sLine.c_str() + 5)) % sizeof buffer;
-            const BOOL bOk = ReadFile(hPort, buffer, cbWanted, &cb, nullptr);
-            printf("READ %d %.*s\n", bOk, static_cast<int>(cb), buffer);
-        } else if (sLine == "close") {
-            printf("CLOSED %d\n", CloseHandle(hPort));
-        }
-    }
-}
-
-// open-port N: opens COMn, prints "OPENED <handle>" or "FAILED <error>",
-// then serves "write TEXT", "read N" and "close" until its input closes.
+// open-port N: opens COMn and prints "OPENED <handle>" or "FAILED <error>";
+// then each "write TEXT" line writes TEXT and prints "WROTE <result> <bytes>".
 int OpenPortCommand(int argc, char** argv) {
     if (argc < 1) return 2;
     const std::string sName = std::string("COM") + argv[0];
-    const HANDLE hPort = CreateFileA(sName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE hPort = CreateFileA(sName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hPort == INVALID_HANDLE_VALUE) {
         printf("FAILED %u\n", static_cast<unsigned>(GetLastError()));
         WaitForInputToClose();
         return 1;
     }
     printf("OPENED %lu\n", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(hPort)));
-    ServePortRequests(hPort);
+    std::string sLine;
+    while (ReadInputLine(&sLine)) {
+        if (sLine.rfind("write ", 0) != 0) continue;
+        DWORD cb = 0;
+        const BOOL bOk = WriteFile(hPort, sLine.data() + 6, static_cast<DWORD>(sLine.size() - 6), &cb, nullptr);
+        printf("WROTE %d %u\n", bOk, static_cast<unsigned>(cb));
+    }
     return 0;
 }
-
-}  // namespace
-
-const HelperCommand kPortCommands[] = {
-    {"open-port", OpenPortCommand},
-    {nullptr, nullptr},
-};
 
 }  // namespace test
 }  // namespace linkbay

@@ -1,12 +1,9 @@
 #include "sim_program.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
+#include "file_text.h"
 #include "test_env.h"
 
 namespace linkbay {
@@ -17,17 +14,22 @@ namespace {
 constexpr int kStartLimitMs = 15000;
 const char kControlPrefix[] = "control 127.0.0.1:";
 
-std::string FileText(const std::string& sPath) {
-    std::ifstream file(sPath, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // The control port from the start-up lines; 0 when there is none yet.
 int ControlPortIn(const std::string& sText) {
     const size_t at = sText.find(kControlPrefix);
     return at == std::string::npos ? 0 : std::atoi(sText.c_str() + at + sizeof kControlPrefix - 1);
+}
+
+// LINKBAY_SIM_PROGRAM, else the one built beside the tests (none on Windows:
+// the Wine lane names the native one).
+std::string SimulatorProgramPath() {
+    const char* pszPath = getenv("LINKBAY_SIM_PROGRAM");
+    if (pszPath != nullptr && *pszPath != '\0') return pszPath;
+#ifdef LINKBAY_SIM_PATH
+    return LINKBAY_SIM_PATH;
+#else
+    return std::string();
+#endif
 }
 
 std::string TestDirectory() {
@@ -41,9 +43,10 @@ std::string TestDirectory() {
 // Windows process does not get from a native program under Wine. It ends
 // when the control connection closes, so a test that dies leaves none behind.
 SimulatorProgram::SimulatorProgram(int nPort, const std::vector<std::string>& options, const std::string& sFamily) {
-    const std::string sReady = TestDirectory() + "/sim-com" + std::to_string(nPort) + ".ready";
+    const std::string sDir = TestDirectory();
+    const std::string sReady = sDir + "/sim-com" + std::to_string(nPort) + ".ready";
     std::remove(sReady.c_str());
-    std::vector<std::string> args{sFamily, "--link", PortLinkForSimulator(nPort, &m_port),
+    std::vector<std::string> args{sFamily, "--link", PortLinkForSimulator(nPort, sDir, &m_port),
                                   "--ready-file", NativePath(sReady), "--exit-on-disconnect", "--quiet"};
     args.insert(args.end(), options.begin(), options.end());
     const std::string sProgram = SimulatorProgramPath();
@@ -56,10 +59,8 @@ SimulatorProgram::SimulatorProgram(int nPort, const std::vector<std::string>& op
         m_sProblem = "cannot start " + sProgram;
         return;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
     int nControlPort = 0;
-    while ((nControlPort = ControlPortIn(FileText(sReady))) == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    Eventually([&] { return (nControlPort = ControlPortIn(ReadRaw(sReady).value_or(""))) != 0; }, kStartLimitMs);
     std::remove(sReady.c_str());
     if (nControlPort == 0) {
         m_sProblem = sProgram + " did not start within " + std::to_string(kStartLimitMs) + " ms";
@@ -76,19 +77,11 @@ SimulatorProgram::SimulatorProgram(int nPort, const std::vector<std::string>& op
 // before that.
 SimulatorProgram::~SimulatorProgram() {
     m_control.disconnect();
-    if (m_nControlPort != 0) waitUntilGone();
+    if (m_nControlPort != 0) {
+        Eventually([&] { return !ControlClient().connect(m_nControlPort); }, kStartLimitMs);
+    }
     m_process.reset();
     m_port.reset();
-}
-
-bool SimulatorProgram::waitUntilGone() {
-    for (int nTry = 0; nTry < kStartLimitMs / 5; ++nTry) {
-        ControlClient probe;
-        if (!probe.connect(m_nControlPort)) return true;
-        probe.disconnect();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
 }
 
 }  // namespace test

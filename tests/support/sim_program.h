@@ -31,8 +31,6 @@ public:
     std::string control(const std::string& sLine) { return m_control.command(sLine); }
 
 private:
-    bool waitUntilGone();
-
     std::unique_ptr<ScopedVariable> m_port;
     std::shared_ptr<void> m_process;
     ControlClient m_control;
@@ -40,15 +38,15 @@ private:
     std::string m_sProblem;
 };
 
-// The platform's part: the program, how it is started, where COMn must
-// point, and paths as the native program sees them.
-std::string SimulatorProgramPath();
+// The platform's part: how the program is started, where COMn must point,
+// and paths as the native program sees them.
 // Null when it cannot be started; releasing it waits for the program's end
 // where the platform can.
 std::shared_ptr<void> LaunchSimulator(const std::string& sProgram, const std::vector<std::string>& args);
 // The link the program keeps pointed at its device, for COMn; sets what
 // makes COMn of this process reach it for as long as *ppBinding lives.
-std::string PortLinkForSimulator(int nPort, std::unique_ptr<ScopedVariable>* ppBinding);
+std::string PortLinkForSimulator(int nPort, const std::string& sTestDirectory,
+                                 std::unique_ptr<ScopedVariable>* ppBinding);
 std::string NativePath(const std::string& sPath);
 
 }  // namespace test

@@ -1,21 +1,9 @@
-#include <cstdlib>
-
 #include "child_process.h"
 #include "sim_program.h"
 #include "test_env.h"
 
 namespace linkbay {
 namespace test {
-
-std::string SimulatorProgramPath() {
-    const char* pszPath = getenv("LINKBAY_SIM_PROGRAM");
-    if (pszPath != nullptr && *pszPath != '\0') return pszPath;
-#ifdef LINKBAY_SIM_PATH
-    return LINKBAY_SIM_PATH;
-#else
-    return std::string();
-#endif
-}
 
 std::shared_ptr<void> LaunchSimulator(const std::string& sProgram, const std::vector<std::string>& args) {
     auto process = std::make_shared<ChildProcess>(sProgram, args);
@@ -24,9 +12,9 @@ std::shared_ptr<void> LaunchSimulator(const std::string& sProgram, const std::ve
 }
 
 // A link in the test's directory, and LINKBAY_COMn naming it.
-std::string PortLinkForSimulator(int nPort, std::unique_ptr<ScopedVariable>* ppBinding) {
-    const char* pszDir = getenv("LINKBAY_WINDIR");
-    const std::string sLink = std::string(pszDir != nullptr ? pszDir : ".") + "/com" + std::to_string(nPort);
+std::string PortLinkForSimulator(int nPort, const std::string& sTestDirectory,
+                                 std::unique_ptr<ScopedVariable>* ppBinding) {
+    const std::string sLink = sTestDirectory + "/com" + std::to_string(nPort);
     *ppBinding = std::make_unique<ScopedVariable>("LINKBAY_COM" + std::to_string(nPort), sLink);
     return sLink;
 }

@@ -12,11 +12,6 @@
 namespace linkbay {
 namespace test {
 
-std::string SimulatorProgramPath() {
-    const char* pszPath = getenv("LINKBAY_SIM_PROGRAM");
-    return pszPath != nullptr ? pszPath : std::string();
-}
-
 // Wine starts a native program, but the process handle it returns stands
 // for nothing that can be waited on or ended, and no handles reach it.
 std::shared_ptr<void> LaunchSimulator(const std::string& sProgram, const std::vector<std::string>& args) {
@@ -30,7 +25,7 @@ std::shared_ptr<void> LaunchSimulator(const std::string& sProgram, const std::ve
     return std::make_shared<int>(static_cast<int>(pi.dwProcessId));
 }
 
-std::string PortLinkForSimulator(int nPort, std::unique_ptr<ScopedVariable>* ppBinding) {
+std::string PortLinkForSimulator(int nPort, const std::string&, std::unique_ptr<ScopedVariable>* ppBinding) {
     ppBinding->reset();
     // Wine's default prefix when none is named.
     const char* pszPrefix = getenv("WINEPREFIX");

@@ -1,22 +1,15 @@
 #include "test_env.h"
 
-#include <chrono>
-#include <cstdlib>
+#include "platform/test_hooks.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 namespace linkbay {
 namespace test {
-
-std::string UseFreshEnvironment() {
-    static int s_nCount = 0;
-    const std::string sTag = "t" + std::to_string(getpid()) + "_" + std::to_string(++s_nCount);
-    setenv("LINKBAY_IPC_NAMESPACE", sTag.c_str(), 1);
-    const char* pszTmp = getenv("TMPDIR");
-    std::string sTemplate = std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/linkbay-" + sTag + "-XXXXXX";
-    const char* pszDir = mkdtemp(sTemplate.data());
-    if (pszDir != nullptr) setenv("LINKBAY_WINDIR", pszDir, 1);
-    return pszDir != nullptr ? std::string(pszDir) : std::string();
-}
 
 std::string ProfileDirectory() {
     const char* pszDir = getenv("LINKBAY_WINDIR");
@@ -26,12 +19,25 @@ std::string ProfileDirectory() {
 void SetVariable(const std::string& sName, const std::string& sValue) { setenv(sName.c_str(), sValue.c_str(), 1); }
 void UnsetVariable(const std::string& sName) { unsetenv(sName.c_str()); }
 
-bool Applies(Holds holds) { return true; }  // this is the POSIX layer
+bool Applies(Holds) { return true; }  // this is the POSIX layer
 
-long long NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+// For names of letters only, which the layer does not encode, as the
+// namespaces UseFreshEnvironment makes.
+std::string ObjectFileName(const char* pszKind, const char* pszName) {
+    const char* pszNamespace = getenv("LINKBAY_IPC_NAMESPACE");
+    return "/linkbay." + std::to_string(geteuid()) + "." + (pszNamespace != nullptr ? pszNamespace : "") + "." +
+           pszKind + "." + pszName;
+}
+
+bool ObjectFileExists(const char* pszKind, const char* pszName) {
+    const int fd = shm_open(ObjectFileName(pszKind, pszName).c_str(), O_RDONLY, 0);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+}
+
+bool UseDuplicateByReopen(bool bOn) {
+    platform::SetDuplicateMethod(bOn ? platform::DuplicateMethod::Reopen : platform::DuplicateMethod::Automatic);
+    return true;
 }
 
 }  // namespace test

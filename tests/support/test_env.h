@@ -2,7 +2,9 @@
 // tests run in parallel without seeing each other's objects or files.
 #pragma once
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace linkbay {
 namespace test {
@@ -36,6 +38,27 @@ private:
 
 // Milliseconds on a monotonic clock, for measuring how long a call took.
 long long NowMs();
+
+// Polls the condition until it holds or the time is up; whether it held.
+template <typename Condition>
+bool Eventually(Condition condition, long long msTimeout = 5000) {
+    const long long deadline = NowMs() + msTimeout;
+    while (!condition()) {
+        if (NowMs() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// The POSIX layer keeps a named object ("mutex" or "mapping") in a file of
+// shared memory, in the current IPC namespace; Windows has none ("", false).
+std::string ObjectFileName(const char* pszKind, const char* pszName);
+bool ObjectFileExists(const char* pszKind, const char* pszName);
+
+// Switches the POSIX layer to the way unprivileged users duplicate a handle
+// of another process (reopening /proc/<pid>/fd/<n>) and back; false on
+// Windows, which has one way.
+bool UseDuplicateByReopen(bool bOn);
 
 // Where a case holds, for the few where the platforms part: some behaviour
 // is the POSIX layer's own (a refusal where Win32 would go on), and Wine,
