@@ -28,7 +28,13 @@ std::string ChildProcess::readLine(int nTimeoutMs) {
             if (!sLine.empty() && sLine.back() == '\r') sLine.pop_back();
             return sLine;
         }
-        if (NowMs() >= deadline || !readMore(deadline)) return std::string();
+        if (NowMs() >= deadline) return std::string();
+        if (!readMore(deadline)) {
+            m_bOutputEnded = true;
+            std::string sRest;
+            sRest.swap(m_sPending);
+            return sRest;
+        }
     }
 }
 

@@ -22,6 +22,8 @@ public:
     int pid() const { return m_pid; }
     // The next line the child prints, without its line feed; empty on time-out or exit.
     std::string readLine(int nTimeoutMs = 10000);
+    // The child's output has closed and every line of it has been read.
+    bool outputEnded() const { return m_bOutputEnded && m_sPending.empty(); }
     bool writeLine(const std::string& sLine);
     // Closes the child's input: helpers take that as the signal to finish.
     void closeInput();
@@ -42,6 +44,7 @@ private:
     int m_nExit = -1;
     void* m_hProcess = nullptr;  // Windows: the process object, kept so its id stays its own
     std::string m_sPending;
+    bool m_bOutputEnded = false;
 };
 
 // Windows: the command line that hands a program these arguments, quoted
