@@ -158,6 +158,14 @@ TEST_F(PortTest, ZeroByteReadFailsOnceThePeerHasHungUp) {
     char buffer[4];
     EXPECT_FALSE(ReadFile(m_hPort, buffer, sizeof buffer, &cbRead, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    // The calls around an exchange notice it too, so a driver's purge or
+    // health check never passes for a line that has gone.
+    DWORD dwErrors = 0;
+    EXPECT_FALSE(ClearCommError(m_hPort, &dwErrors, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_FALSE(PurgeComm(m_hPort, PURGE_RXCLEAR));
+    EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_FALSE(FlushFileBuffers(m_hPort));
 }
 
 // Line settings given to SetCommState over 8N1 at the port's rate: applied

@@ -30,6 +30,22 @@ TEST(Misc, TimeZoneBiasIsUtcMinusLocalStandardTime) {
     EXPECT_EQ(GetTimeZoneInformation(nullptr), TIME_ZONE_ID_INVALID);
 }
 
+int64_t FixedSeconds(void* pContext) { return *static_cast<int64_t*>(pContext); }
+
+// Times in 100 ns from 1601, as Win32 counts them.
+TEST(Misc, WallClockSourceStandsInForTheSystemTime) {
+    for (int64_t nSeconds : {int64_t{0}, int64_t{1700000000}, int64_t{4102444800}}) {
+        platform::SetWallClockSource(FixedSeconds, &nSeconds);
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        const uint64_t n = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        EXPECT_EQ(n, 116444736000000000ull + static_cast<uint64_t>(nSeconds) * 10000000ull);
+        EXPECT_EQ(UnixSecondsNow(), nSeconds);
+    }
+    platform::SetWallClockSource(nullptr, nullptr);
+    EXPECT_GT(UnixSecondsNow(), 1700000000);
+}
+
 void Collect(const char* pszText, void* pContext) {
     static_cast<std::vector<std::string>*>(pContext)->push_back(pszText);
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <utility>
@@ -87,6 +88,11 @@ TEST(Misc, TicksCountMillisecondsOfTheMonotonicClock) {
     const long long msClock = NowMs() - msStart;
     EXPECT_GE(msClock, 190);
     EXPECT_NEAR(msTicks, msClock, 50);  // Windows' counter moves in steps of about 16 ms
+}
+
+TEST(Misc, SystemTimeIsTheRuntimesCalendarClock) {
+    const long long nRuntime = static_cast<long long>(std::time(nullptr));
+    EXPECT_NEAR(static_cast<double>(UnixSecondsNow()), static_cast<double>(nRuntime), 2.0);
 }
 
 // Checked while the other thread is still alive: starting and joining a
