@@ -73,7 +73,7 @@ void AddinBase::NoOperation(uint32_t) {}
 
 void* AddinBase::Destroy(uint32_t nFlags) {
     if ((nFlags & 1u) != 0) {
-        this->~AddinBase();
+        this->AddinBase::~AddinBase();  // not virtual: the Destroy slot stands for it
         ::operator delete(static_cast<void*>(this));
     } else {
         m_mutex.Close();
