@@ -18,7 +18,7 @@ constexpr size_t kMaxHandles = 512;
 constexpr int kIndexedFds = 1024;
 
 struct Table {
-    std::mutex lock;
+    ShortLock lock;
     HandleEntry entries[kMaxHandles];
     int16_t slotOfFd[kIndexedFds] = {};  // entry index + 1 of a descriptor-backed entry, 0 for none
 };
@@ -76,7 +76,7 @@ int DecodeFdHandle(HANDLE h) {
 
 HANDLE AddHandle(const HandleEntry& entry) {
     Table& table = TheTable();
-    std::lock_guard<std::mutex> guard(table.lock);
+    std::lock_guard<ShortLock> guard(table.lock);
     for (size_t i = 0; i < kMaxHandles; ++i) {
         if (table.entries[i].kind != HandleKind::None) continue;
         table.entries[i] = entry;
@@ -90,7 +90,7 @@ HANDLE AddHandle(const HandleEntry& entry) {
 
 bool FindHandle(HANDLE h, HandleEntry* pEntry, HandleKind kindA, HandleKind kindB) {
     Table& table = TheTable();
-    std::lock_guard<std::mutex> guard(table.lock);
+    std::lock_guard<ShortLock> guard(table.lock);
     const int index = IndexOf(table, h);
     if (index < 0 || !KindAccepted(table.entries[index].kind, kindA, kindB)) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -102,7 +102,7 @@ bool FindHandle(HANDLE h, HandleEntry* pEntry, HandleKind kindA, HandleKind kind
 
 bool SetHandleTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts) {
     Table& table = TheTable();
-    std::lock_guard<std::mutex> guard(table.lock);
+    std::lock_guard<ShortLock> guard(table.lock);
     const int index = IndexOf(table, h);
     if (index < 0 || table.entries[index].kind != HandleKind::Port) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -114,7 +114,7 @@ bool SetHandleTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts) {
 
 bool TakeHandle(HANDLE h, HandleEntry* pEntry) {
     Table& table = TheTable();
-    std::lock_guard<std::mutex> guard(table.lock);
+    std::lock_guard<ShortLock> guard(table.lock);
     const int index = IndexOf(table, h);
     if (index < 0) {
         SetLastError(ERROR_INVALID_HANDLE);
