@@ -62,6 +62,42 @@ Piece Printf(char (&work)[kWorkSize], const char* pszFormat, Values... values) {
     return Piece{work, n <= 0 ? 0 : (static_cast<size_t>(n) < nMax ? static_cast<size_t>(n) : nMax)};
 }
 
+// Exactly nWidth decimal digits, zero-padded; a wider value keeps its
+// low-order digits, so a field never grows past its place.
+size_t PutDigits(char* pOut, uint32_t nValue, size_t nWidth) {
+    for (size_t i = nWidth; i > 0; --i) {
+        pOut[i - 1] = static_cast<char>('0' + nValue % 10);
+        nValue /= 10;
+    }
+    return nWidth;
+}
+
+struct Field {
+    uint32_t nValue;
+    size_t nWidth;
+};
+
+// "$", the kind letter and the fixed-width digit fields of a record.
+Piece RecordFields(char (&work)[kWorkSize], char cKind, std::initializer_list<Field> fields) {
+    size_t n = 0;
+    work[n++] = '$';
+    work[n++] = cKind;
+    for (const Field& field : fields) n += PutDigits(work + n, field.nValue, field.nWidth);
+    return Piece{work, n};
+}
+
+// One " %011u" field per value, then the line feed; eleven digits hold any uint32_t.
+Piece UFields(char (&work)[kWorkSize], std::initializer_list<uint32_t> values) {
+    constexpr size_t kWidth = 11;
+    size_t n = 0;
+    for (uint32_t nValue : values) {
+        work[n++] = ' ';
+        n += PutDigits(work + n, nValue, kWidth);
+    }
+    work[n++] = '\n';
+    return Piece{work, n};
+}
+
 bool Record(int32_t nSize, char* pszBuf, int32_t& nLen, Piece fields) {
     return Emit(nSize, pszBuf, nLen, {fields}, true);
 }
@@ -123,31 +159,31 @@ uint32_t RecordChecksum(const char* pszText) {
 
 bool FormatA(int32_t nSize, char* pszBuf, int32_t& nLen, uint32_t nValue) {
     char work[kWorkSize];
-    return Record(nSize, pszBuf, nLen, Printf(work, "$A%3.3u", nValue & 0xFFu));
+    return Record(nSize, pszBuf, nLen, RecordFields(work, 'A', {{nValue & 0xFFu, 3}}));
 }
 
 bool FormatC(int32_t nSize, char* pszBuf, int32_t& nLen, uint32_t nValue) {
     char work[kWorkSize];
-    return Record(nSize, pszBuf, nLen, Printf(work, "$C%5.5u", nValue & 0xFFFFu));
+    return Record(nSize, pszBuf, nLen, RecordFields(work, 'C', {{nValue & 0xFFFFu, 5}}));
 }
 
 bool FormatD(int32_t nSize, char* pszBuf, int32_t& nLen, uint32_t nValue1, uint32_t nValue2) {
     char work[kWorkSize];
     return Record(nSize, pszBuf, nLen,
-                  Printf(work, "$D%5.5u%5.5u", nValue1 & 0xFFFFu, nValue2 & 0xFFFFu));
+                  RecordFields(work, 'D', {{nValue1 & 0xFFFFu, 5}, {nValue2 & 0xFFFFu, 5}}));
 }
 
 bool FormatG(int32_t nSize, char* pszBuf, int32_t& nLen, uint32_t nValue) {
     char work[kWorkSize];
-    return Record(nSize, pszBuf, nLen, Printf(work, "$G%10.10u", nValue));
+    return Record(nSize, pszBuf, nLen, RecordFields(work, 'G', {{nValue, 10}}));
 }
 
 bool FormatM(int32_t nSize, char* pszBuf, int32_t& nLen, uint32_t nValue1, uint32_t nValue2,
              uint32_t nValue3, uint32_t nValue4) {
     char work[kWorkSize];
     return Record(nSize, pszBuf, nLen,
-                  Printf(work, "$M%10.10u%10.10u%5.5u%5.5u", nValue1, nValue2,
-                         nValue3 & 0xFFFFu, nValue4 & 0xFFFFu));
+                  RecordFields(work, 'M',
+                               {{nValue1, 10}, {nValue2, 10}, {nValue3 & 0xFFFFu, 5}, {nValue4 & 0xFFFFu, 5}}));
 }
 
 // The fields are read back at fixed positions, so a wider value must not shift
@@ -157,8 +193,7 @@ bool FormatN(int32_t nSize, char* pszBuf, int32_t& nLen, uint32_t nValue1, uint3
              uint32_t nValue3) {
     char work[kWorkSize];
     return Record(nSize, pszBuf, nLen,
-                  Printf(work, "$N%3.3u%3.3u%3.3u", nValue1 % 1000u, nValue2 % 1000u,
-                         nValue3 % 1000u));
+                  RecordFields(work, 'N', {{nValue1, 3}, {nValue2, 3}, {nValue3, 3}}));
 }
 
 bool FormatJ(int32_t nSize, char* pszBuf, int32_t& nLen, const char* pszText) {
@@ -175,20 +210,20 @@ bool FormatI(int32_t nSize, char* pszBuf, int32_t& nLen, bool bValue) {
 
 bool FormatListU(int32_t nSize, char* pszBuf, int32_t& nLen, const char* pszLabel, uint32_t nValue) {
     char work[kWorkSize];
-    return Listing(nSize, pszBuf, nLen, pszLabel, Printf(work, " %011u\n", nValue));
+    return Listing(nSize, pszBuf, nLen, pszLabel, UFields(work, {nValue}));
 }
 
 bool FormatListUU(int32_t nSize, char* pszBuf, int32_t& nLen, const char* pszLabel,
                   uint32_t nValue1, uint32_t nValue2) {
     char work[kWorkSize];
-    return Listing(nSize, pszBuf, nLen, pszLabel, Printf(work, " %011u %011u\n", nValue1, nValue2));
+    return Listing(nSize, pszBuf, nLen, pszLabel, UFields(work, {nValue1, nValue2}));
 }
 
 bool FormatListUUUU(int32_t nSize, char* pszBuf, int32_t& nLen, const char* pszLabel,
                     uint32_t nValue1, uint32_t nValue2, uint32_t nValue3, uint32_t nValue4) {
     char work[kWorkSize];
     return Listing(nSize, pszBuf, nLen, pszLabel,
-                   Printf(work, " %011u %011u %011u %011u\n", nValue1, nValue2, nValue3, nValue4));
+                   UFields(work, {nValue1, nValue2, nValue3, nValue4}));
 }
 
 bool FormatListG(int32_t nSize, char* pszBuf, int32_t& nLen, const char* pszLabel, double dValue) {

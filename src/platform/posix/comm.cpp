@@ -27,6 +27,10 @@ namespace {
 
 constexpr DWORD kValidPurgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
+// The descriptor this thread last wrote to with no read from it since:
+// only a hint for the order of calls in the next read, never for its result.
+thread_local int t_fdAwaitingReply = -1;
+
 uint64_t NowMs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -217,8 +221,13 @@ bool ReadPort(const HandleEntry& entry, BYTE* pBuffer, DWORD cbWanted, DWORD* pc
     uint64_t lastByte = 0;
     DWORD cbDone = 0;
     bool bHangUpReported = false;
+    // Just after a write the answer is seldom there yet, and a read that
+    // finds nothing is followed by the wait anyway: wait first.
+    bool bWaitFirst = entry.fd == t_fdAwaitingReply && !plan.bReturnBuffered;
+    t_fdAwaitingReply = -1;
     for (;;) {
-        const ssize_t cb = read(entry.fd, pBuffer + cbDone, cbWanted - cbDone);
+        const ssize_t cb = bWaitFirst ? 0 : read(entry.fd, pBuffer + cbDone, cbWanted - cbDone);
+        bWaitFirst = false;
         if (cb > 0) {
             cbDone += static_cast<DWORD>(cb);
             lastByte = NowMs();
@@ -271,6 +280,7 @@ bool WritePort(const HandleEntry& entry, const BYTE* pData, DWORD cbWanted, DWOR
         if (cb > 0) {
             cbDone += static_cast<DWORD>(cb);
             *pcbWritten = cbDone;
+            t_fdAwaitingReply = entry.fd;
             continue;
         }
         if (cb < 0 && errno == EINTR) continue;

@@ -13,10 +13,14 @@ namespace {
 // the low range, table objects the range above kObjectBase.
 constexpr uintptr_t kObjectBase = 0x40000000u;
 constexpr size_t kMaxHandles = 512;
+// Descriptors below this are found through slotOfFd in one step, the rest
+// by a scan; a process seldom has more open.
+constexpr int kIndexedFds = 1024;
 
 struct Table {
-    std::mutex lock;
+    ShortLock lock;
     HandleEntry entries[kMaxHandles];
+    int16_t slotOfFd[kIndexedFds] = {};  // entry index + 1 of a descriptor-backed entry, 0 for none
 };
 
 Table& TheTable() {
@@ -40,10 +44,18 @@ int IndexOf(const Table& table, HANDLE h) {
                                                                        : -1;
     }
     const int fd = DecodeFdHandle(h);
+    if (fd < kIndexedFds) return table.slotOfFd[fd] - 1;
     for (size_t i = 0; i < kMaxHandles; ++i) {
         if (IsFdKind(table.entries[i].kind) && table.entries[i].fd == fd) return static_cast<int>(i);
     }
     return -1;
+}
+
+// Keeps slotOfFd in step with entry index; caller holds the lock.
+void IndexFd(Table& table, size_t index, bool bLive) {
+    const HandleEntry& entry = table.entries[index];
+    if (!IsFdKind(entry.kind) || entry.fd < 0 || entry.fd >= kIndexedFds) return;
+    table.slotOfFd[entry.fd] = bLive ? static_cast<int16_t>(index + 1) : 0;
 }
 
 bool KindAccepted(HandleKind kind, HandleKind kindA, HandleKind kindB) {
@@ -64,10 +76,11 @@ int DecodeFdHandle(HANDLE h) {
 
 HANDLE AddHandle(const HandleEntry& entry) {
     Table& table = TheTable();
-    std::lock_guard<std::mutex> guard(table.lock);
+    std::lock_guard<ShortLock> guard(table.lock);
     for (size_t i = 0; i < kMaxHandles; ++i) {
         if (table.entries[i].kind != HandleKind::None) continue;
         table.entries[i] = entry;
+        IndexFd(table, i, true);
         if (IsFdKind(entry.kind)) return EncodeFdHandle(entry.fd);
         return reinterpret_cast<HANDLE>(kObjectBase + (i << 2));
     }
@@ -77,7 +90,7 @@ HANDLE AddHandle(const HandleEntry& entry) {
 
 bool FindHandle(HANDLE h, HandleEntry* pEntry, HandleKind kindA, HandleKind kindB) {
     Table& table = TheTable();
-    std::lock_guard<std::mutex> guard(table.lock);
+    std::lock_guard<ShortLock> guard(table.lock);
     const int index = IndexOf(table, h);
     if (index < 0 || !KindAccepted(table.entries[index].kind, kindA, kindB)) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -89,7 +102,7 @@ bool FindHandle(HANDLE h, HandleEntry* pEntry, HandleKind kindA, HandleKind kind
 
 bool SetHandleTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts) {
     Table& table = TheTable();
-    std::lock_guard<std::mutex> guard(table.lock);
+    std::lock_guard<ShortLock> guard(table.lock);
     const int index = IndexOf(table, h);
     if (index < 0 || table.entries[index].kind != HandleKind::Port) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -101,13 +114,14 @@ bool SetHandleTimeouts(HANDLE h, const COMMTIMEOUTS& timeouts) {
 
 bool TakeHandle(HANDLE h, HandleEntry* pEntry) {
     Table& table = TheTable();
-    std::lock_guard<std::mutex> guard(table.lock);
+    std::lock_guard<ShortLock> guard(table.lock);
     const int index = IndexOf(table, h);
     if (index < 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
     *pEntry = table.entries[index];
+    IndexFd(table, static_cast<size_t>(index), false);
     table.entries[index] = HandleEntry{};
     return true;
 }

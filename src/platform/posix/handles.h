@@ -3,9 +3,29 @@
 
 #include "win32_api.h"
 
+#include <atomic>
+#include <sched.h>
+
 namespace linkbay {
 namespace platform {
 namespace posix {
+
+// A lock for the handle table and the object registry, held only for a
+// lookup or a copy: every comm and wait call takes one, and an uncontended
+// std::mutex costs more than that work. A waiter yields rather than spins,
+// as the holder may be off its core. Usable with std::lock_guard.
+class ShortLock {
+public:
+    void lock() {
+        while (m_held.exchange(true, std::memory_order_acquire)) {
+            while (m_held.load(std::memory_order_relaxed)) sched_yield();
+        }
+    }
+    void unlock() { m_held.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> m_held{false};
+};
 
 enum class HandleKind : uint8_t { None, Port, File, Process, Mutex, Mapping };
 

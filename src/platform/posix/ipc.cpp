@@ -543,7 +543,7 @@ struct ViewRecord {
 };
 
 struct Registry {
-    std::mutex lock;
+    ShortLock lock;
     size_t nPinned = 0;
     ObjectRecord objects[kMaxObjects];
     ViewRecord views[kMaxViews];
@@ -571,7 +571,7 @@ void ReleaseResources(const ObjectRecord& record) {
 
 ObjectRecord* AddRecord(const ObjectRecord& record) {
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    std::lock_guard<ShortLock> guard(registry.lock);
     for (ObjectRecord& slot : registry.objects) {
         if (slot.kind != HandleKind::None) continue;
         slot = record;
@@ -587,7 +587,7 @@ ObjectRecord* AddRecord(const ObjectRecord& record) {
 bool AcquireHandle(HANDLE h, HandleKind kindA, HandleKind kindB, HandleEntry* pEntry,
                    ObjectRecord** ppRecord) {
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    std::lock_guard<ShortLock> guard(registry.lock);
     if (!FindHandle(h, pEntry, kindA, kindB)) return false;
     const bool bOurs = pEntry->kind == HandleKind::Mutex || pEntry->kind == HandleKind::Mapping;
     *ppRecord = bOurs ? static_cast<ObjectRecord*>(pEntry->object) : nullptr;
@@ -607,7 +607,7 @@ void DropReference(ObjectRecord* pRecord) {
     Registry& registry = TheRegistry();
     ObjectRecord closing;
     {
-        std::lock_guard<std::mutex> guard(registry.lock);
+        std::lock_guard<ShortLock> guard(registry.lock);
         if (--pRecord->nRefs > 0) return;
         if (pRecord->pMutex != nullptr && IsOwnedByLiveThreadOfOurs(pRecord->pMutex)) {
             pRecord->bPinned = true;
@@ -626,7 +626,7 @@ void ReleaseUnpinned() {
     for (ObjectRecord& slot : registry.objects) {
         ObjectRecord closing;
         {
-            std::lock_guard<std::mutex> guard(registry.lock);
+            std::lock_guard<ShortLock> guard(registry.lock);
             if (registry.nPinned == 0) return;
             if (!slot.bPinned || IsOwnedByLiveThreadOfOurs(slot.pMutex)) continue;
             --registry.nPinned;
@@ -642,7 +642,7 @@ void ReleaseUnpinned() {
 void LeaveNameOf(ObjectRecord* pRecord) {
     Registry& registry = TheRegistry();
     {
-        std::lock_guard<std::mutex> guard(registry.lock);
+        std::lock_guard<ShortLock> guard(registry.lock);
         if (pRecord->kind == HandleKind::None || !pRecord->bHoldsName) return;
         if (pRecord->pidOpener != getpid()) return;
         pRecord->bHoldsName = false;
@@ -660,7 +660,7 @@ void LeaveAllAtExit() {
 
 bool AddView(char* pBase, size_t cbMapped, ObjectRecord* pObject) {
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    std::lock_guard<ShortLock> guard(registry.lock);
     for (ViewRecord& slot : registry.views) {
         if (slot.pBase != nullptr) continue;
         slot = ViewRecord{pBase, cbMapped, pObject};
@@ -672,7 +672,7 @@ bool AddView(char* pBase, size_t cbMapped, ObjectRecord* pObject) {
 // Windows unmaps the view that contains the address, wherever in it.
 bool TakeViewContaining(const void* pAddress, ViewRecord* pView) {
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    std::lock_guard<ShortLock> guard(registry.lock);
     const char* p = static_cast<const char*>(pAddress);
     for (ViewRecord& slot : registry.views) {
         if (slot.pBase == nullptr || p < slot.pBase || p >= slot.pBase + slot.cbMapped) continue;
@@ -712,7 +712,7 @@ void DiscardUnpublished(const ObjectRecord& record, bool bOwnedAtCreation) {
 
 void ForgetRecord(ObjectRecord* pRecord) {
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    std::lock_guard<ShortLock> guard(registry.lock);
     *pRecord = ObjectRecord{};
 }
 
