@@ -222,12 +222,16 @@ bool ReadPort(const HandleEntry& entry, BYTE* pBuffer, DWORD cbWanted, DWORD* pc
     DWORD cbDone = 0;
     bool bHangUpReported = false;
     // Just after a write the answer is seldom there yet, and a read that
-    // finds nothing is followed by the wait anyway: wait first.
-    bool bWaitFirst = entry.fd == t_fdAwaitingReply && !plan.bReturnBuffered;
+    // finds nothing is followed by the wait anyway: wait first. The read
+    // below still runs, so whatever has arrived by the deadline is taken.
+    if (entry.fd == t_fdAwaitingReply && !plan.bReturnBuffered) {
+        pollfd pfd{entry.fd, POLLIN, 0};
+        const int nWait = PollWait(NowMs(), totalDeadline);
+        if (nWait != 0) poll(&pfd, 1, nWait);
+    }
     t_fdAwaitingReply = -1;
     for (;;) {
-        const ssize_t cb = bWaitFirst ? 0 : read(entry.fd, pBuffer + cbDone, cbWanted - cbDone);
-        bWaitFirst = false;
+        const ssize_t cb = read(entry.fd, pBuffer + cbDone, cbWanted - cbDone);
         if (cb > 0) {
             cbDone += static_cast<DWORD>(cb);
             lastByte = NowMs();
