@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-scripts/ensure-deps.sh
-scripts/build.sh native
-exec "${LINKBAY_BUILD_DIR:-${LINKBAY_BUILD_ROOT:-build}/native}/bin/linkbay" demo
+scripts/ensure-deps.sh demo
+scripts/build.sh demo
+exec "${LINKBAY_BUILD_DIR:-${LINKBAY_BUILD_ROOT:-build}/demo}/bin/linkbay" demo

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build/fuzz}
 limit=${2:-60}
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DLINKBAY_FUZZ=ON -DBUILD_TESTING=OFF -DLINKBAY_BENCH=OFF >/dev/null
+  -DLINKBAY_FUZZ=ON -DLINKBAY_WERROR=ON -DBUILD_TESTING=OFF -DLINKBAY_BENCH=OFF >/dev/null
 cmake --build "$build" --target parse_command_fuzz make_seed_corpus profile_fuzz make_profile_seeds \
   sim_fuzz make_sim_seeds
 if [[ "$limit" == -runs=* ]]; then bound=$limit; else bound=-max_total_time=$limit; fi

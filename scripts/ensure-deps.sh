@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
-# As root it runs apt-get itself; otherwise it prints the one command to run.
+# ensure-deps.sh [demo|all]: installs the Debian packages that the demo (a
+# plain build of the add-in, the host and the simulators) or everything (every
+# lane and its tests, the default) needs, when missing. As root it runs apt-get
+# itself; otherwise it prints the one command to run.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 binutils-mingw-w64-i686
-          clang libclang-rt-14-dev python3-serial)
+demo_packages=(cmake ninja-build g++ make)
+packages=("${demo_packages[@]}")
+case "${1:-all}" in
+  demo) ;;
+  all)  packages+=(pkg-config libgtest-dev libgmock-dev libbenchmark-dev googletest g++-mingw-w64-i686
+                   g++-mingw-w64-x86-64 wine64 binutils-mingw-w64-i686 clang libclang-rt-14-dev python3-serial) ;;
+  *) echo "usage: $0 [demo|all]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
