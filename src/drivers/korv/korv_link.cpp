@@ -476,7 +476,7 @@ void KORVCI::RestoreDeviceState() {
 // ---- clock ----------------------------------------------------------------
 
 bool KORVCI::ReadClock(const char* pszCmd, int32_t (&nFields)[6], int32_t& nMac, int32_t& nMic) {
-    char szReply[32];
+    char szReply[kLineSize];
     for (int32_t& n : nFields) n = 0;
     if (!QueryInstrument(pszCmd, szReply, sizeof szReply, nMac, nMic)) return false;
     const char* p = szReply + kValueOffset;
@@ -486,8 +486,8 @@ bool KORVCI::ReadClock(const char* pszCmd, int32_t (&nFields)[6], int32_t& nMac,
 
 bool KORVCI::WriteClock(const int32_t (&nFields)[6], int32_t& nMac, int32_t& nMic) {
     char szCmd[48];
-    std::snprintf(szCmd, sizeof szCmd, "2f %02d %02d %02d %02d %02d %02d\r", nFields[0], nFields[1], nFields[2], nFields[3],
-                  nFields[4], nFields[5]);
+    std::snprintf(szCmd, sizeof szCmd, "2f %02d %02d %02d %02d %02d %02d\r", nFields[0], nFields[1], nFields[2],
+                  nFields[3], nFields[4], nFields[5]);
     return QueryCmd(szCmd, nMac, nMic);
 }
 

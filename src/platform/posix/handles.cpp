@@ -44,7 +44,7 @@ int IndexOf(const Table& table, HANDLE h) {
                                                                        : -1;
     }
     const int fd = DecodeFdHandle(h);
-    if (fd < kIndexedFds) return table.slotOfFd[fd] - 1;
+    if (fd >= 0 && fd < kIndexedFds) return table.slotOfFd[fd] - 1;
     for (size_t i = 0; i < kMaxHandles; ++i) {
         if (IsFdKind(table.entries[i].kind) && table.entries[i].fd == fd) return static_cast<int>(i);
     }
