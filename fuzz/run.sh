@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # run.sh BUILD_DIR [SECONDS | -runs=N]: builds the fuzz targets with clang and gives each the
-# bound in turn (SECONDS each, so the whole run takes three times as long): the command parser
+# bound in turn (SECONDS each, so the whole run takes four times as long): the command parser
 # and the record writers, starting from every command word of every family, the profile (INI)
-# reader, starting from a few hand-written files, and the simulated KORV instrument, starting
-# from a few scripts of driver requests and control lines.
+# reader, starting from a few hand-written files, the simulated KORV instrument, starting
+# from a few scripts of driver requests and control lines, and the ZEPH driver fed arbitrary
+# replies, starting from nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/fuzz}
@@ -11,7 +12,7 @@ limit=${2:-60}
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLINKBAY_FUZZ=ON -DLINKBAY_WERROR=ON -DBUILD_TESTING=OFF -DLINKBAY_BENCH=OFF >/dev/null
 cmake --build "$build" --target parse_command_fuzz make_seed_corpus profile_fuzz make_profile_seeds \
-  sim_fuzz make_sim_seeds
+  sim_fuzz make_sim_seeds zeph_driver_fuzz
 if [[ "$limit" == -runs=* ]]; then bound=$limit; else bound=-max_total_time=$limit; fi
 
 # fuzz TARGET SEED_MAKER WHAT: a fresh corpus from the seed maker, then the bounded run; an
@@ -19,10 +20,11 @@ if [[ "$limit" == -runs=* ]]; then bound=$limit; else bound=-max_total_time=$lim
 fuzz() {
   local corpus="$build/corpus/$1"
   rm -rf "$corpus" && mkdir -p "$corpus"
-  "$build/bin/$2" "$corpus"
+  if [[ -n "$2" ]]; then "$build/bin/$2" "$corpus"; fi
   echo "fuzzing $3 ($bound)"
   "$build/bin/$1" "$bound" -timeout=5 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
 }
 fuzz parse_command_fuzz make_seed_corpus "the command parser"
 fuzz profile_fuzz make_profile_seeds "the profile reader"
 fuzz sim_fuzz make_sim_seeds "the simulated KORV instrument"
+fuzz zeph_driver_fuzz "" "the ZEPH driver's reply handling"

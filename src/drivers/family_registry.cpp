@@ -6,6 +6,7 @@
 #include "drivers/korv/korvci.h"
 #include "drivers/mmcmd/mmcmd_tables.h"
 #include "drivers/zeph/zeph_tables.h"
+#include "drivers/zeph/zephci.h"
 #include "serial/genci.h"
 
 namespace linkbay {
@@ -22,7 +23,7 @@ RS232CI* Create(int32_t nMcb) {
 
 const FamilyDriver kFamilyDrivers[] = {
     {LINKBAY_DEVICE_KORV, &kKorvCommandSet, Create<KORVCI>, KORVCI::HasAction},
-    {LINKBAY_DEVICE_ZEPH, &kZephCommandSet, nullptr, nullptr},
+    {LINKBAY_DEVICE_ZEPH, &kZephCommandSet, Create<ZEPHCI>, ZEPHCI::HasAction},
     {LINKBAY_DEVICE_PELLUX, &kMmcmdCommandSet, nullptr, nullptr},
     {LINKBAY_DEVICE_TAVO, &kMmcmdCommandSet, nullptr, nullptr},
     {LINKBAY_DEVICE_GENERIC, &kNoCommands, Create<GENCI>, nullptr},

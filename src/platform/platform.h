@@ -14,6 +14,7 @@
 #endif
 
 #include <cstdint>
+#include <ctime>
 
 namespace linkbay {
 
@@ -25,6 +26,26 @@ inline int64_t UnixSecondsNow() {
     const uint64_t n = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
     return static_cast<int64_t>(n / 10000000u) - kSecondsFrom1601To1970;
+}
+
+// Minutes that added to local standard time give UTC; 0 when unknown.
+inline int32_t TimeZoneBiasMinutes() {
+    TIME_ZONE_INFORMATION tzi;
+    if (GetTimeZoneInformation(&tzi) == TIME_ZONE_ID_INVALID) return 0;
+    return static_cast<int32_t>(tzi.Bias);
+}
+
+// The local broken-down time of a calendar time; false for a time before
+// 1970 or one the C library cannot convert (the same on every platform).
+inline bool LocalCalendarTime(int64_t nUnixSeconds, std::tm& local) {
+    if (nUnixSeconds < 0) return false;
+    const std::time_t t = static_cast<std::time_t>(nUnixSeconds);
+    if (static_cast<int64_t>(t) != nUnixSeconds) return false;
+#if defined(_WIN32)
+    return localtime_s(&local, &t) == 0;
+#else
+    return localtime_r(&t, &local) != nullptr;
+#endif
 }
 
 }  // namespace linkbay

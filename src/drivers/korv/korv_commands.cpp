@@ -10,6 +10,7 @@
 #include "cmdlang/records.h"
 #include "cmdlang/result_codes.h"
 #include "drivers/common/dispatch.h"
+#include "drivers/common/identity_answers.h"
 #include "drivers/korv/korv_tables.h"
 #include "drivers/korv/korvci.h"
 #include "serial/detector_profile.h"
@@ -187,11 +188,6 @@ bool ShowElapsed(KORVCI& korv, const Row& row, const ParsedCommand&, Answer& ans
                            row.nValue == kLiveTime ? nLive : nTrue), answer);
 }
 
-// 2, or 6 with the supply on; plus 1 for a negative voltage.
-uint32_t HvFlagWord(int32_t nVoltage, int32_t nOnOff) {
-    return (nOnOff != 0 ? 6u : 2u) + (nVoltage < 0 ? 1u : 0u);
-}
-
 uint32_t Magnitude(int32_t n) {
     return n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
 }
@@ -210,7 +206,7 @@ bool ShowStatus(KORVCI& korv, const Row&, const ParsedCommand&, Answer& answer) 
     }
     const uint32_t nActive = (dwStatus & kActiveBits) != 0 ? 1 : 0;
     return Written(FormatM(answer.nSize, answer.pszBuf, *answer.pnLen, nLive, nTrue, nActive,
-                           HvFlagWord(nVoltage, nOnOff)), answer);
+                           HvFlagWord(nOnOff != 0, nVoltage < 0)), answer);
 }
 
 bool ShowConstant(KORVCI& korv, const Row& row, const ParsedCommand&, Answer& answer) {
@@ -308,7 +304,7 @@ bool ShowHv(KORVCI& korv, const Row& row, const ParsedCommand&, Answer& answer) 
         return false;
     }
     return Written(FormatD(answer.nSize, answer.pszBuf, *answer.pnLen, Magnitude(nVoltage),
-                           HvFlagWord(nVoltage, nOnOff)), answer);
+                           HvFlagWord(nOnOff != 0, nVoltage < 0)), answer);
 }
 
 bool ShowPolarity(KORVCI& korv, const Row& row, const ParsedCommand&, Answer& answer) {
@@ -319,10 +315,7 @@ bool ShowPolarity(KORVCI& korv, const Row& row, const ParsedCommand&, Answer& an
 }
 
 bool ShowConfiguration(KORVCI& korv, const Row&, const ParsedCommand&, Answer& answer) {
-    char szText[128];
-    std::snprintf(szText, sizeof szText, "0409600001%5.5u%s%s", korv.m_pCommonData->nConversionGain & 0xFFFFu,
-                  "0000000000000000000000000000000000000000", "00000000000000000000000000000000000");
-    return Written(FormatJ(answer.nSize, answer.pszBuf, *answer.pnLen, szText), answer);
+    return AnswerConfiguration(answer, korv.m_pCommonData->nConversionGain);
 }
 
 bool ShowConversionGain(KORVCI& korv, const Row&, const ParsedCommand&, Answer& answer) {
@@ -342,10 +335,7 @@ bool ShowFeatures(KORVCI& korv, const Row&, const ParsedCommand&, Answer& answer
                                   1091338252u, 1073774592u, 0u), answer);
 }
 
-bool ShowConfMask(KORVCI& korv, const Row&, const ParsedCommand&, Answer& answer) {
-    return Written(FormatListUU(answer.nSize, answer.pszBuf, *answer.pnLen, "CONF_MASK", 2147483647u,
-                                2147483648u), answer);
-}
+bool ShowConfMask(KORVCI&, const Row&, const ParsedCommand&, Answer& answer) { return AnswerConfigurationMask(answer); }
 
 bool ShowBlre(KORVCI& korv, const Row&, const ParsedCommand&, Answer& answer) {
     return Written(FormatListU(answer.nSize, answer.pszBuf, *answer.pnLen, "BLRE", 0u), answer);
@@ -356,9 +346,7 @@ bool ShowText(KORVCI& korv, const Row& row, const ParsedCommand&, Answer& answer
 }
 
 bool ShowUart(KORVCI& korv, const Row&, const ParsedCommand&, Answer& answer) {
-    char szText[32];
-    std::snprintf(szText, sizeof szText, "%6.6dN81", static_cast<int32_t>(korv.m_nBaudRate));
-    return Written(FormatF(answer.nSize, answer.pszBuf, *answer.pnLen, szText), answer);
+    return AnswerUart(answer, korv.m_nBaudRate);
 }
 
 bool ShowSerialNumber(KORVCI& korv, const Row& row, const ParsedCommand&, Answer& answer) {
