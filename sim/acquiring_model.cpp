@@ -94,8 +94,8 @@ void AcquiringModel::stopAcquisition() {
 }
 
 void AcquiringModel::clearData() {
-    m_spectrum.clear();
-    m_acquisition.clearTimes();
+    clearCounts();
+    clearTimes();
 }
 
 void AcquiringModel::setClock(const CalendarTime& time) {
@@ -180,9 +180,7 @@ std::vector<const AcquiringModel::Setting*> AcquiringModel::allSettings() const 
         {"live-percent", true, 100,
          [](AcquiringModel& m, double v) { m.m_acquisition.setLivePercent(static_cast<uint32_t>(v)); },
          "live-percent N          live time in percent of true time (0 to 100)"},
-        // Each pulse is drawn: at this rate an hour's 'advance' stays well under the
-        // time-outs of a driver waiting on the line meanwhile.
-        {"rate", false, 1e4, [](AcquiringModel& m, double v) { m.m_spectrum.setCountRate(v); },
+        {"rate", false, kMaxCountRate, [](AcquiringModel& m, double v) { m.setCountRate(v); },
          "rate R                  pulses a second while acquiring (up to 10000)"},
     };
     std::vector<const Setting*> settings;
@@ -231,7 +229,10 @@ std::string AcquiringModel::controlRequest(const Words& words) {
     if (words.size() < 2) return Err("usage: request TEXT..., the request as on the wire without its framing");
     std::string text = words[1];
     for (size_t i = 2; i < words.size(); ++i) text += " " + words[i];
-    return Ok(EscapeBytes(answer(framedRequest(text))));
+    std::string error;
+    const std::string request = framedRequest(text, error);
+    if (request.empty()) return Err(error);
+    return Ok(EscapeBytes(answer(request)));
 }
 
 }  // namespace sim

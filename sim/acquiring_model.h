@@ -29,6 +29,9 @@ bool operator==(const CalendarTime& a, const CalendarTime& b);
 class AcquiringModel : public InstrumentModel {
 public:
     static constexpr uint64_t kNoPreset = UINT64_MAX;
+    // Each pulse is drawn: at this rate an hour's 'advance' stays well under
+    // the time-outs of a driver waiting on the line meanwhile.
+    static constexpr double kMaxCountRate = 1e4;
     using Words = std::vector<std::string>;
 
     explicit AcquiringModel(uint32_t channels);
@@ -70,6 +73,11 @@ protected:
 
     // Drops the counts and the times.
     void clearData();
+    void clearCounts() { m_spectrum.clear(); }
+    void clearTimes() { m_acquisition.clearTimes(); }
+    // Puts the run's times where a test or the instrument wants them.
+    void setTimes(uint64_t trueUs, uint64_t liveUs) { m_acquisition.setTimes(trueUs, liveUs); }
+    void setCountRate(double perSecond) { m_spectrum.setCountRate(perSecond); }
     const SpectrumModel& spectrum() const { return m_spectrum; }
 
     // The channels a run fills; a family with a conversion gain folds the
@@ -77,8 +85,9 @@ protected:
     virtual uint32_t channelsInUse() const { return channels(); }
     // Presets a family computes itself (integrals of ROIs ...).
     virtual bool familyPresetReached() const { return false; }
-    // A request as it goes on the wire, from the text a 'request' command gives.
-    virtual std::string framedRequest(const std::string& text) const = 0;
+    // A request as it goes on the wire, from the text a 'request' command
+    // gives; empty when the text is none, with error saying what one is.
+    virtual std::string framedRequest(const std::string& text, std::string& error) const = 0;
     // The family's control commands and 'set' names, after the common ones.
     virtual bool familyControl(const Words& words, std::string& reply) = 0;
     virtual std::string familyControlHelp() const = 0;

@@ -33,7 +33,8 @@ public:
     virtual void setCount(uint32_t channel, uint32_t value) = 0;
 
     // The model's control command (words split on spaces); false when the
-    // command is not the model's. reply gets "ok ..." or "err ...".
+    // command is not the model's, also when the model declines a line of a
+    // word the simulator has too. reply gets "ok ..." or "err ...".
     virtual bool control(const std::vector<std::string>& words, std::string& reply) = 0;
     // One line per control command of the model, for help texts.
     virtual std::string controlHelp() const = 0;
@@ -42,6 +43,9 @@ public:
 // A model by its name in the family table's simulator column ("korv");
 // null for a name no family has.
 std::unique_ptr<InstrumentModel> CreateModel(const std::string& name);
+// The rate the named model's instrument runs at when nothing else is said;
+// 0 for one that follows whatever rate the driver sets.
+uint32_t OwnBaud(const std::string& name);
 // The model names of the family table, in its order.
 std::vector<std::string> ModelNames();
 // The same, separated by ", ".

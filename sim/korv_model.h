@@ -45,7 +45,7 @@ private:
 
     uint32_t channelsInUse() const override;
     bool familyPresetReached() const override;
-    std::string framedRequest(const std::string& text) const override { return text + "\r"; }
+    std::string framedRequest(const std::string& text, std::string&) const override { return text + "\r"; }
     bool familyControl(const Words& words, std::string& reply) override;
     std::string familyControlHelp() const override;
     const std::vector<Setting>& familySettings() const override;

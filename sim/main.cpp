@@ -23,7 +23,8 @@ const char kUsage[] =
     "its device path and control port.\n"
     "\n"
     "  --baud N          the instrument's rate: replies are paced at N, requests sent\n"
-    "                    at another rate go unanswered (default: follow the driver)\n"
+    "                    at another rate go unanswered (default: the family's own rate,\n"
+    "                    given with its commands below; without one, follow the driver)\n"
     "  --link PATH       symlink to the device, re-pointed when the line returns\n"
     "  --control PORT    control port on 127.0.0.1 (default: chosen by the system)\n"
     "  --no-pacing       reply at once instead of at the line's speed\n"
@@ -133,7 +134,10 @@ void PrintHelp(const std::string& family) {
     for (const std::string& name : linkbay::sim::ModelNames()) {
         const auto model = linkbay::sim::CreateModel(name);
         if (!model || (!family.empty() && name != family)) continue;
-        std::printf("\nControl commands of a %s instrument:\n%s", name.c_str(), model->controlHelp().c_str());
+        const uint32_t baud = linkbay::sim::OwnBaud(name);
+        const std::string rate = baud ? " (its own rate: " + std::to_string(baud) + " baud)" : "";
+        std::printf("\nControl commands of a %s instrument%s:\n%s", name.c_str(), rate.c_str(),
+                    model->controlHelp().c_str());
     }
 }
 
@@ -150,6 +154,9 @@ int main(int argc, char** argv) {
     if (!model) {
         Fail("unknown family '" + arguments.family + "'; known: " + linkbay::sim::KnownFamilies());
         return 2;
+    }
+    if (arguments.options.instrumentBaud == 0) {
+        arguments.options.instrumentBaud = linkbay::sim::OwnBaud(arguments.family);
     }
     linkbay::sim::Simulator simulator(std::move(model), arguments.options);
     std::string error;

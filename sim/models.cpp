@@ -3,6 +3,7 @@
 #include "linkbay/families.h"
 #include "sim/instrument_model.h"
 #include "sim/korv_model.h"
+#include "sim/zeph_model.h"
 
 namespace linkbay {
 namespace sim {
@@ -10,21 +11,33 @@ namespace sim {
 namespace {
 struct ModelMaker {
     int32_t deviceType;
+    uint32_t ownBaud;  // 0: the rate the driver is configured for
     std::unique_ptr<InstrumentModel> (*make)();
 };
 const ModelMaker kMakers[] = {
-    {LINKBAY_DEVICE_KORV, [] { return std::unique_ptr<InstrumentModel>(new KorvModel()); }},
+    {LINKBAY_DEVICE_KORV, 0, [] { return std::unique_ptr<InstrumentModel>(new KorvModel()); }},
+    {LINKBAY_DEVICE_ZEPH, 38400, [] { return std::unique_ptr<InstrumentModel>(new ZephModel()); }},
 };
-}  // namespace
 
-std::unique_ptr<InstrumentModel> CreateModel(const std::string& name) {
+const ModelMaker* FindMaker(const std::string& name) {
     for (const LinkbayFamily& family : kLinkbayFamilies) {
         if (family.pszSimModel == nullptr || name != family.pszSimModel) continue;
         for (const ModelMaker& maker : kMakers) {
-            if (maker.deviceType == family.nDeviceType) return maker.make();
+            if (maker.deviceType == family.nDeviceType) return &maker;
         }
     }
     return nullptr;
+}
+}  // namespace
+
+std::unique_ptr<InstrumentModel> CreateModel(const std::string& name) {
+    const ModelMaker* maker = FindMaker(name);
+    return maker ? maker->make() : nullptr;
+}
+
+uint32_t OwnBaud(const std::string& name) {
+    const ModelMaker* maker = FindMaker(name);
+    return maker ? maker->ownBaud : 0;
 }
 
 std::vector<std::string> ModelNames() {

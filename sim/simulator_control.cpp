@@ -207,9 +207,11 @@ std::string Simulator::ControlHelp() { return ControlHelpText(kCommands); }
 std::string Simulator::control(const std::string& line) {
     const Words words = SplitWords(line);
     if (words.empty()) return Err("empty command; try 'help'");
-    if (const auto* command = FindControl(kCommands, words[0])) return command->handler(*this, words);
+    // The model first: a command of its own may share a word with one of
+    // these ('status OFFSET'); it declines the lines it does not take.
     std::string reply;
     if (withModel([&](InstrumentModel& model) { return model.control(words, reply); })) return reply;
+    if (const auto* command = FindControl(kCommands, words[0])) return command->handler(*this, words);
     return Err("unknown command '" + words[0] + "'; try 'help'");
 }
 

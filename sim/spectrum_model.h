@@ -82,6 +82,11 @@ public:
 
     uint64_t trueUs() const { return m_trueUs; }
     uint64_t liveUs() const { return m_liveUs; }
+    // Live time never exceeds true time.
+    void setTimes(uint64_t trueUs, uint64_t liveUs) {
+        m_trueUs = trueUs;
+        m_liveUs = liveUs < trueUs ? liveUs : trueUs;
+    }
     uint32_t livePercent() const { return m_livePercent; }
     void setLivePercent(uint32_t percent) { m_livePercent = percent > 100 ? 100 : percent; }
 

@@ -27,7 +27,10 @@ public:
     }
 
 private:
-    std::string framedRequest(const std::string& text) const override { return "[" + text + "]"; }
+    std::string framedRequest(const std::string& text, std::string& error) const override {
+        error = "a request is not 'bad'";
+        return text == "bad" ? "" : "[" + text + "]";
+    }
     bool familyControl(const Words&, std::string&) override { return false; }
     std::string familyControlHelp() const override { return ""; }
 };
@@ -117,6 +120,7 @@ TEST(AcquiringModel, TheClockIsSetAndReadAsARealDateAndTime) {
 TEST(AcquiringModel, ARequestPastTheLineIsFramedByTheFamily) {
     BareModel model(1024);
     EXPECT_EQ(model.command("request a  b"), "ok answer to [a b]\n");
+    EXPECT_EQ(model.command("request bad"), "err a request is not 'bad'\n");
     EXPECT_EQ(model.command("width 1"), "not the model's\n");
 }
 
