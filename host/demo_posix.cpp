@@ -40,7 +40,8 @@ struct DemoPort {
     int32_t nDeviceType;       // LINKBAY_DEVICE_*: the simulator model and the DETHUB.INI keyword
     int32_t nLivePresetTicks;  // of 20 ms
 };
-constexpr DemoPort kDemoPorts[] = {{1, LINKBAY_DEVICE_KORV, 1500}, {3, LINKBAY_DEVICE_KORV, 1000}};
+constexpr DemoPort kDemoPorts[] = {
+    {1, LINKBAY_DEVICE_KORV, 1500}, {2, LINKBAY_DEVICE_ZEPH, 1250}, {3, LINKBAY_DEVICE_KORV, 1000}};
 
 const LinkbayFamily& FamilyOf(const DemoPort& port) { return *LinkbayFindFamily(port.nDeviceType); }
 constexpr const char* kTimeScale = "10";  // acquisition seconds per real second
@@ -170,7 +171,9 @@ uint32_t LiveTicks(AddinBase& addin, int32_t nMcb) {
     return dwTicks;
 }
 
-// Waits for every acquisition to reach its preset, with one progress line.
+// Waits for every acquisition to end at its preset, with one progress line.
+// An instrument that counts live time in coarser steps than it reports may
+// stop a little short of the preset as shown: it is done once it stops.
 bool WaitForPresets(AddinBase& addin) {
     constexpr int kBarWidth = 30;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -187,7 +190,9 @@ bool WaitForPresets(AddinBase& addin) {
             snprintf(szPart, sizeof szPart, "  COM%d [%s%s] %5.1f/%.0f s", port.nPort, std::string(nFilled, '#').c_str(),
                      std::string(kBarWidth - nFilled, '.').c_str(), dwShown * 0.02, port.nLivePresetTicks * 0.02);
             sLine += szPart;
-            bAllDone = bAllDone && dwLive >= static_cast<uint32_t>(port.nLivePresetTicks);
+            int32_t nStatus = 0;
+            const bool bActive = addin.IsDetectorActive(McbOf(port.nPort), 1, &nStatus);
+            bAllDone = bAllDone && (dwLive >= static_cast<uint32_t>(port.nLivePresetTicks) || !bActive);
         }
         const bool bLast = bAllDone || Interrupted() || std::chrono::steady_clock::now() > deadline;
         // A terminal gets one line redrawn; a log gets a line a second.
