@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # run.sh BUILD_DIR [SECONDS | -runs=N]: builds the fuzz targets with clang and gives each the
-# bound in turn (SECONDS each, so the whole run takes three times as long): the command parser
+# bound in turn (SECONDS each, so the whole run takes four times as long): the command parser
 # and the record writers, starting from every command word of every family, the profile (INI)
-# reader, starting from a few hand-written files, and the simulated KORV instrument, starting
-# from a few scripts of driver requests and control lines.
+# reader, starting from a few hand-written files, and the simulated KORV and ZEPH instruments,
+# each starting from a few scripts of driver requests and control lines.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/fuzz}
@@ -11,18 +11,21 @@ limit=${2:-60}
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLINKBAY_FUZZ=ON -DLINKBAY_WERROR=ON -DBUILD_TESTING=OFF -DLINKBAY_BENCH=OFF >/dev/null
 cmake --build "$build" --target parse_command_fuzz make_seed_corpus profile_fuzz make_profile_seeds \
-  sim_fuzz make_sim_seeds
+  sim_fuzz zeph_sim_fuzz make_sim_seeds
 if [[ "$limit" == -runs=* ]]; then bound=$limit; else bound=-max_total_time=$limit; fi
 
-# fuzz TARGET SEED_MAKER WHAT: a fresh corpus from the seed maker, then the bounded run; an
-# input that takes 5 s is a hang.
+# fuzz TARGET WHAT SEED_MAKER [ARGUMENTS...]: a fresh corpus from the seed maker, then the
+# bounded run; an input that takes 5 s is a hang.
 fuzz() {
-  local corpus="$build/corpus/$1"
+  local target=$1 what=$2 maker=$3
+  shift 3
+  local corpus="$build/corpus/$target"
   rm -rf "$corpus" && mkdir -p "$corpus"
-  "$build/bin/$2" "$corpus"
-  echo "fuzzing $3 ($bound)"
-  "$build/bin/$1" "$bound" -timeout=5 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
+  "$build/bin/$maker" "$@" "$corpus"
+  echo "fuzzing $what ($bound)"
+  "$build/bin/$target" "$bound" -timeout=5 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
 }
-fuzz parse_command_fuzz make_seed_corpus "the command parser"
-fuzz profile_fuzz make_profile_seeds "the profile reader"
-fuzz sim_fuzz make_sim_seeds "the simulated KORV instrument"
+fuzz parse_command_fuzz "the command parser" make_seed_corpus
+fuzz profile_fuzz "the profile reader" make_profile_seeds
+fuzz sim_fuzz "the simulated KORV instrument" make_sim_seeds korv
+fuzz zeph_sim_fuzz "the simulated ZEPH instrument" make_sim_seeds zeph
