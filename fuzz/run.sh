@@ -14,14 +14,14 @@ cmake --build "$build" --target parse_command_fuzz make_seed_corpus profile_fuzz
   sim_fuzz zeph_sim_fuzz make_sim_seeds
 if [[ "$limit" == -runs=* ]]; then bound=$limit; else bound=-max_total_time=$limit; fi
 
-# fuzz TARGET WHAT SEED_MAKER [ARGUMENTS...]: a fresh corpus from the seed maker, then the
-# bounded run; an input that takes 5 s is a hang.
+# fuzz TARGET WHAT [SEED_MAKER [ARGUMENTS...]]: a fresh corpus from the seed maker (without
+# one, empty), then the bounded run; an input that takes 5 s is a hang.
 fuzz() {
-  local target=$1 what=$2 maker=$3
-  shift 3
+  local target=$1 what=$2
+  shift 2
   local corpus="$build/corpus/$target"
   rm -rf "$corpus" && mkdir -p "$corpus"
-  "$build/bin/$maker" "$@" "$corpus"
+  if (($#)); then "$build/bin/$1" "${@:2}" "$corpus"; fi
   echo "fuzzing $what ($bound)"
   "$build/bin/$target" "$bound" -timeout=5 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
 }
