@@ -1,6 +1,6 @@
-// Writes the simulator fuzzer's seeds: short scripts of the requests a KORV
-// driver sends, control lines tests use, and steps of time, one file each,
-// in the step encoding sim_fuzz.cpp reads.
+// Writes the seeds of a simulator fuzz target: short scripts of the requests
+// the family's driver sends, control lines tests use, and steps of time, one
+// file each, in the step encoding sim_fuzz_driver.h describes.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,7 +14,9 @@ struct Step {
     std::string text;  // bytes or line; for kAdvance milliseconds in decimal, below 65536
 };
 
-const std::vector<std::vector<Step>> kScripts = {
+using Script = std::vector<Step>;
+
+const std::vector<Script> kKorvScripts = {
     {{kWire, "33\r"}, {kWire, "03 1024\r"}, {kWire, "33\r"}, {kWire, "fb\r"}},
     {{kWire, "a2 01 0100 0199\r"}, {kWire, "a4 1 5000\r"}, {kWire, "f6 1\r"}, {kWire, "80\r"}},
     {{kWire, "2f 02 29 24 23 59 00\r"}, {kWire, "5f\r"}, {kWire, "92 0\r"}, {kWire, "79\r"}},
@@ -33,7 +35,31 @@ const std::vector<std::vector<Step>> kScripts = {
     {{kControl, "set rate 10000"}, {kWire, "92\r"}, {kAdvance, "60000"}, {kWire, "fb\r"}, {kControl, "stop"}},
 };
 
-std::string Encode(const std::vector<Step>& script) {
+// A ZEPH request frame: sync word, code and three parameters little-endian, end mark.
+std::string Frame(unsigned code, unsigned p1 = 0, unsigned p2 = 0, unsigned p3 = 0) {
+    std::string bytes = "\xA5\x5A";
+    for (unsigned value : {code, p1, p2, p3}) {
+        bytes += static_cast<char>(value & 0xff);
+        bytes += static_cast<char>((value >> 8) & 0xff);
+    }
+    return bytes + "\xB9\x9B";
+}
+
+const std::vector<Script> kZephScripts = {
+    {{kWire, Frame(0x5A)}, {kWire, Frame(0x46, 1024, 5, 1000)}, {kWire, Frame(0x5A)}, {kWire, Frame(0x59)}},
+    {{kWire, Frame(0x57, 0, 0x4F52, 1)}, {kWire, Frame(0x57, 1, 100, 199)}, {kWire, Frame(0x48, 3, 50)},
+     {kWire, Frame(0x42, 1, 0x5678, 0x1234)}, {kAdvance, "5000"}, {kWire, Frame(0x5A)}, {kWire, Frame(0x5E, 1)}},
+    {{kWire, Frame(0x48, 1, 2)}, {kWire, Frame(0x42)}, {kAdvance, "2500"}, {kWire, Frame(0x5A)},
+     {kWire, Frame(0x44, 3)}, {kWire, Frame(0x43)}, {kWire, Frame(0x41)}},
+    {{kWire, Frame(0x4F, 1200, 0xFFFF)}, {kWire, Frame(0x4D, 1, 990, 1009)}, {kWire, Frame(0x52, 3)},
+     {kWire, Frame(0x54, 4)}, {kWire, Frame(0x58, 0, 1200)}, {kWire, Frame(0x5A)}},
+    {{kControl, "set-counts 4064 1 2 3"}, {kWire, Frame(0x5B, 4064, 1)}, {kRefused, Frame(0x5B, 0, 1)},
+     {kWire, std::string("\x00\xA5\xA5", 3) + Frame(0x5A)}, {kWire, std::string(40, '\x11')}},
+    {{kControl, "status 130 4\nstatus 30 1500\nmeasure 2 7\nroi 1 10 20\nroi 0 1\nroi mark"},
+     {kControl, "request 0x5a"}, {kWire, Frame(0x5A)}, {kControl, "status 130 2"}, {kWire, Frame(0x5A)}},
+};
+
+std::string Encode(const Script& script) {
     std::string bytes;
     for (const Step& step : script) {
         bytes += static_cast<char>(step.op);
@@ -52,13 +78,15 @@ std::string Encode(const std::vector<Step>& script) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s DIRECTORY\n", argv[0]);
+    const std::string family = argc == 3 ? argv[1] : "";
+    if (family != "korv" && family != "zeph") {
+        std::fprintf(stderr, "usage: %s korv|zeph DIRECTORY\n", argv[0]);
         return 2;
     }
-    for (size_t i = 0; i < kScripts.size(); ++i) {
-        const std::string path = std::string(argv[1]) + "/script" + std::to_string(i);
-        const std::string bytes = Encode(kScripts[i]);
+    const std::vector<Script>& scripts = family == "korv" ? kKorvScripts : kZephScripts;
+    for (size_t i = 0; i < scripts.size(); ++i) {
+        const std::string path = std::string(argv[2]) + "/script" + std::to_string(i);
+        const std::string bytes = Encode(scripts[i]);
         FILE* file = std::fopen(path.c_str(), "wb");
         if (file == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
             std::perror(path.c_str());
@@ -66,6 +94,6 @@ int main(int argc, char** argv) {
         }
         std::fclose(file);
     }
-    std::printf("%zu seeds written to %s\n", kScripts.size(), argv[1]);
+    std::printf("%zu seeds written to %s\n", scripts.size(), argv[2]);
     return 0;
 }
