@@ -5,6 +5,7 @@
 #include "drivers/korv/korv_tables.h"
 #include "drivers/korv/korvci.h"
 #include "drivers/mmcmd/mmcmd_tables.h"
+#include "drivers/mmcmd/mmcmdci.h"
 #include "drivers/zeph/zeph_tables.h"
 #include "drivers/zeph/zephci.h"
 #include "serial/genci.h"
@@ -24,8 +25,8 @@ RS232CI* Create(int32_t nMcb) {
 const FamilyDriver kFamilyDrivers[] = {
     {LINKBAY_DEVICE_KORV, &kKorvCommandSet, Create<KORVCI>, KORVCI::HasAction},
     {LINKBAY_DEVICE_ZEPH, &kZephCommandSet, Create<ZEPHCI>, ZEPHCI::HasAction},
-    {LINKBAY_DEVICE_PELLUX, &kMmcmdCommandSet, nullptr, nullptr},
-    {LINKBAY_DEVICE_TAVO, &kMmcmdCommandSet, nullptr, nullptr},
+    {LINKBAY_DEVICE_PELLUX, &kMmcmdCommandSet, Create<PELLUXCI>, MMCMDCI::HasAction},
+    {LINKBAY_DEVICE_TAVO, &kMmcmdCommandSet, Create<TAVOCI>, MMCMDCI::HasAction},
     {LINKBAY_DEVICE_GENERIC, &kNoCommands, Create<GENCI>, nullptr},
 };
 

@@ -187,8 +187,21 @@ std::string FamilyName(const ::testing::TestParamInfo<int32_t>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Registry, EveryFamily, ::testing::Range(0, kFamilyDriverCount), FamilyName);
 
+// Commands the vocabulary has and the numbered-command instruments take no
+// action for (READ, SET_CONFIGURATION_UART, SHOW_MARKER, TEST_PZADJUST,
+// WRITE and the flash file transfers): an independent list.
+const int32_t kMmcmdWithoutAction[] = {35, 42, 130, 173, 174, 176, 177, 178, 179};
+
+bool HasNoAction(int32_t nDeviceType, int32_t nCode) {
+    if (nDeviceType != LINKBAY_DEVICE_TAVO && nDeviceType != LINKBAY_DEVICE_PELLUX) return false;
+    for (int32_t n : kMmcmdWithoutAction) {
+        if (n == nCode) return true;
+    }
+    return false;
+}
+
 // Both directions, for every family with a command translation: a code with
-// an action has a command, and a command has an action.
+// an action has a command, and a command has an action unless listed.
 TEST(FamilyDispatch, HasARowForExactlyTheCommandCodes) {
     int32_t nTranslated = 0;
     for (int32_t f = 0; f < kFamilyDriverCount; ++f) {
@@ -198,7 +211,7 @@ TEST(FamilyDispatch, HasARowForExactlyTheCommandCodes) {
         std::set<int32_t> codes;
         for (const CommandEntry* pRow : RowsOf(*driver.pCommandSet)) codes.insert(pRow->nCode);
         for (int32_t nCode = -1; nCode <= 1024; ++nCode) {
-            EXPECT_EQ(driver.pfnHasAction(nCode), codes.count(nCode) == 1)
+            EXPECT_EQ(driver.pfnHasAction(nCode), codes.count(nCode) == 1 && !HasNoAction(driver.nDeviceType, nCode))
                 << LinkbayFindFamily(driver.nDeviceType)->pszKeyword << " code " << nCode;
         }
     }

@@ -25,9 +25,9 @@ template <class Driver, class Device = const char*>
 struct DispatchRow {
     int32_t nCode;
     bool (*pfnRun)(Driver& driver, const DispatchRow& row, const ParsedCommand& cmd, Answer& answer);
-    Device device;          // what the row sends or reads
-    const char* pszText;    // fixed answer text, where the row has one
-    int32_t nValue;         // the row's parameter (mode, field group, constant)
+    Device device{};                // what the row sends or reads
+    const char* pszText = nullptr;  // fixed answer text, where the row has one
+    int32_t nValue = 0;             // the row's parameter (mode, field group, constant)
 };
 
 template <class Row, int32_t kRows>
