@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
+#include "cmdlang/result_codes.h"
 #include "platform/platform.h"
+#include "serial/rs232ci.h"
 
 namespace linkbay {
 
@@ -85,5 +88,23 @@ struct ChannelData {
         }
     }
 };
+
+// ReadData of a family whose spectrum is cached in its shared block: the
+// checks of the range, a refresh of the cache (refresh() false: not read),
+// then the copy. Detector 1, segment 0 only; a block that could not be had
+// reads as not read.
+template <class Common, class Refresh>
+int32_t ReadCachedRange(Common* pCommon, int32_t nDet, int32_t nSegment, int32_t nFirst, int32_t nCount,
+                        uint32_t* pdwDest, Refresh refresh) {
+    constexpr int32_t kChannels = static_cast<int32_t>(sizeof pCommon->dwChannel / sizeof pCommon->dwChannel[0]);
+    if (nDet != kServedDetector || nSegment != 0 || nFirst < 0 || static_cast<int64_t>(nFirst) + nCount > kChannels) {
+        return kOpBadArguments;
+    }
+    if (nCount < 1) return kOpDone;
+    if (pdwDest == nullptr) return kOpBadArguments;
+    if (pCommon == nullptr || !refresh()) return kOpNotRead;
+    std::memcpy(pdwDest, pCommon->dwChannel + nFirst, sizeof(uint32_t) * static_cast<size_t>(nCount));
+    return kOpDone;
+}
 
 }  // namespace linkbay

@@ -219,20 +219,11 @@ bool KORVCI::QueryDouble(const char* pszCmd, double& dValue, int32_t& nMac, int3
 
 // ---- spectrum -------------------------------------------------------------
 
-int32_t KORVCI::ReadData(int32_t nDet, int32_t nSegment, int32_t nFirst, int32_t nCount,
-                         uint32_t* pdwDest) {
-    if (nDet != kServedDetector || nSegment != 0 || nFirst < 0 ||
-        static_cast<int64_t>(nFirst) + nCount > kKorvChannels) {
-        return kOpBadArguments;
-    }
-    if (nCount < 1) return kOpDone;
-    if (pdwDest == nullptr) return kOpBadArguments;
-    if (m_pCommonData == nullptr) return kOpNotRead;
+int32_t KORVCI::ReadData(int32_t nDet, int32_t nSegment, int32_t nFirst, int32_t nCount, uint32_t* pdwDest) {
     int32_t nMac = 0;
     int32_t nMic = 0;
-    if (!CheckChannelData(nMac, nMic)) return kOpNotRead;
-    std::memcpy(pdwDest, m_pCommonData->dwChannel + nFirst, sizeof(uint32_t) * static_cast<size_t>(nCount));
-    return kOpDone;
+    return ReadCachedRange(m_pCommonData, nDet, nSegment, nFirst, nCount, pdwDest,
+                           [&] { return CheckChannelData(nMac, nMic); });
 }
 
 // A failed "fb\r" request fails the read: an all-zero spectrum would look

@@ -150,18 +150,10 @@ void ZEPHCI::SetStatus16(uint32_t nOffset, uint16_t wValue) { PutU16(m_pCommonDa
 // ---- spectrum -------------------------------------------------------------
 
 int32_t ZEPHCI::ReadData(int32_t nDet, int32_t nSegment, int32_t nFirst, int32_t nCount, uint32_t* pdwDest) {
-    if (nDet != kServedDetector || nSegment != 0 || nFirst < 0 ||
-        static_cast<int64_t>(nFirst) + nCount > kZephChannels) {
-        return kOpBadArguments;
-    }
-    if (nCount < 1) return kOpDone;
-    if (pdwDest == nullptr) return kOpBadArguments;
-    if (m_pCommonData == nullptr) return kOpNotRead;
     int32_t nMac = 0;
     int32_t nMic = 0;
-    if (!CheckChannelData(nMac, nMic)) return kOpNotRead;
-    std::memcpy(pdwDest, m_pCommonData->dwChannel + nFirst, sizeof(uint32_t) * static_cast<size_t>(nCount));
-    return kOpDone;
+    return ReadCachedRange(m_pCommonData, nDet, nSegment, nFirst, nCount, pdwDest,
+                           [&] { return CheckChannelData(nMac, nMic); });
 }
 
 bool ZEPHCI::CheckChannelData(int32_t& nMac, int32_t& nMic) {
