@@ -2,61 +2,50 @@
 # check_install.sh BUILD_DIR: installs the built tree into a temporary prefix
 # and uses it as a lab would: builds the installed example host with
 # find_package (loading and linking the add-in) and with pkg-config
-# (linking), then runs each one, and the installed linkbay, against the
-# installed simulator whose spectrum holds counts set beforehand.
+# (linking), then runs each, and the installed linkbay, against the installed
+# simulator holding counts set beforehand.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/linkbay-install-XXXXXX")
 sim_pid=
-cleanup() {
-  [[ -n $sim_pid ]] && { kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true; }
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap '[[ -n $sim_pid ]] && kill $sim_pid && wait $sim_pid; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+quietly() { "$@" >"$work/log" 2>&1 || { cat "$work/log" >&2; fail "$*"; }; }
 
 prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" >/dev/null
+quietly cmake --install "$build" --prefix "$prefix"
 examples=$prefix/share/doc/linkbay/examples
-[[ -f $examples/CMakeLists.txt ]] || fail "the example host's sources are not installed"
-
-cmake -S "$examples" -B "$work/example" -DCMAKE_PREFIX_PATH="$prefix" >"$work/configure.log" 2>&1 ||
-  { cat "$work/configure.log" >&2; fail "find_package(Linkbay) against the install tree"; }
-cmake --build "$work/example" >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; fail "building the example"; }
-
+quietly cmake -S "$examples" -B "$work/example" -DCMAKE_PREFIX_PATH="$prefix"
+quietly cmake --build "$work/example"
 export PKG_CONFIG_PATH=$(dirname "$(find "$prefix" -name linkbay.pc)")
 libdir=$(pkg-config --variable=libdir linkbay)
 # shellcheck disable=SC2046  # pkg-config's flags are words
-c++ -std=c++17 -DLINKBAY_EXAMPLE_LINKED "$examples/list_and_read.cpp" -o "$work/pkgconfig_linked" \
-    $(pkg-config --cflags --libs linkbay) -Wl,-rpath,"$libdir" || fail "building the example with pkg-config"
-# What hosts load is the library's soname.
+quietly c++ -std=c++17 -DLINKBAY_EXAMPLE_LINKED "$examples/list_and_read.cpp" -o "$work/pkgconfig_linked" \
+        $(pkg-config --cflags --libs linkbay) -Wl,-rpath,"$libdir"
+# Loading hosts open the file linkbay.pc names: the library's soname.
 soname=$(objdump -p "$libdir/liblinkbay.so" | awk '$1 == "SONAME" {print $2}')
-[[ $soname == "$(basename "$(pkg-config --variable=addin linkbay)")" && $soname == liblinkbay.so.* ]] ||
-  fail "the library's soname '$soname' is not the add-in that linkbay.pc names"
+[[ $soname == liblinkbay.so.* && $soname == "$(basename "$(pkg-config --variable=addin linkbay)")" ]] ||
+  fail "the library's soname '$soname' is not the add-in linkbay.pc names"
 
 "$prefix/bin/linkbay-sim" korv --link "$work/com1" --no-pacing >"$work/sim.out" &
 sim_pid=$!
 for _ in $(seq 50); do grep -q '^control ' "$work/sim.out" && break; sleep 0.1; done
-control_port=$(sed -n 's/^control 127\.0\.0\.1://p' "$work/sim.out")
-[[ -n $control_port ]] || fail "the installed simulator did not start"
-# Counts in a few channels, so a spectrum read through the add-in has a known total.
-exec 3<>"/dev/tcp/127.0.0.1/$control_port"
+exec 3<>"/dev/tcp/127.0.0.1/$(sed -n 's/^control 127\.0\.0\.1://p' "$work/sim.out")"
 echo "set-counts 10 7 0 4000000 12" >&3
 read -r -t 5 reply <&3 && [[ $reply == ok* ]] || fail "the simulator refused the counts: ${reply:-no reply}"
 exec 3>&-
 
 export LINKBAY_WINDIR=$work LINKBAY_COM1=$work/com1
 printf '[CONFIG]\r\nCOM1=KORV\r\n' >"$work/DETHUB.INI"
-# name | program | what its output must hold (an extended regular expression)
-runs=(
-  "find_package, loaded|$work/example/list_and_read|^spectrum of MCB 97: 4096 channels, 4000019 counts$"
-  "find_package, linked|$work/example/list_and_read_linked|^spectrum of MCB 97: 4096 channels, 4000019 counts$"
-  "pkg-config, linked|$work/pkgconfig_linked|^spectrum of MCB 97: 4096 channels, 4000019 counts$"
-  "installed linkbay, found on PATH|linkbay list|^97 +1 +COM1 +KORV "
-)
+spectrum='^spectrum of MCB 97: 4096 channels, 4000019 counts$'
+# name | command | a line its output must hold (extended regular expression)
+runs=("find_package, loaded|$work/example/list_and_read|$spectrum"
+      "find_package, linked|$work/example/list_and_read_linked|$spectrum"
+      "pkg-config, linked|$work/pkgconfig_linked|$spectrum"
+      "installed linkbay, found on PATH|linkbay list|^97 +1 +COM1 +KORV ")
 for run in "${runs[@]}"; do
   IFS='|' read -r name command pattern <<<"$run"
-  # Each host a namespace of its own: no waiting out another's interrogation.
+  # A namespace each: no host waits out another's interrogation.
   output=$(cd / && PATH=$prefix/bin:$PATH LINKBAY_IPC_NAMESPACE="install-$$-${name//[^a-z]/}" $command 2>&1) ||
     fail "$name: exit $?: $output"
   grep -Eq "$pattern" <<<"$output" || fail "$name: no line matching '$pattern' in:"$'\n'"$output"
