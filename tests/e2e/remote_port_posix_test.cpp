@@ -9,14 +9,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "commands.h"
 #include "e2e/loaded_addin.h"
 #include "support/child_process.h"
 #include "support/sim_program.h"
@@ -52,31 +51,10 @@ struct Running : ChildProcess {
     }
 };
 
-// One SHOW_VERSION exchange as "served mac/mic": "1 0/0" when it worked.
+// "served mac/mic" of one SHOW_VERSION exchange: "1 0/0" when it worked.
 std::string Exchange(AddinBase& addin) {
-    char szResponse[256] = "";
-    int32_t nLength = 0, nMac = 0, nMic = 0;
-    const bool bServed = addin.Dialog(kMcb, 1, "SHOW_VERSION", sizeof szResponse, szResponse, &nLength, &nMac, &nMic);
-    return std::to_string(bServed) + " " + std::to_string(nMac) + "/" + std::to_string(nMic);
-}
-
-// The counts as the add-in delivers them, without the flag bits; empty when the read failed.
-std::vector<uint32_t> ReadCounts(AddinBase& addin) {
-    std::vector<uint32_t> words(static_cast<size_t>(addin.GetChannels(kMcb, 1)));
-    uint32_t dwDataMask = 0, dwFlagMask = 0;
-    if (words.empty() || addin.ReadSpectrum(kMcb, 1, &dwDataMask, &dwFlagMask, 0, 0,
-                                            static_cast<int32_t>(words.size()), 0, words.data()) != 1)
-        return {};
-    for (uint32_t& word : words) word &= dwDataMask;
-    return words;
-}
-
-// Polls every 100 ms: a failed exchange is quick, and the add-in asks again only every 2 s.
-template <typename Condition>
-bool Within(int nMs, Condition condition) {
-    for (const long long deadline = NowMs() + nMs; !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(100)))
-        if (NowMs() >= deadline) return false;
-    return true;
+    const linkbay_host::DialogResult result = linkbay_host::SendLine(addin, kMcb, 1, "SHOW_VERSION");
+    return std::to_string(result.bServed) + " " + std::to_string(result.nMac) + "/" + std::to_string(result.nMic);
 }
 
 TEST(RemotePort, HostsReachAnInstrumentThroughSer2netAndSocatAndRecoverAfterTheConnectionDrops) {
@@ -106,7 +84,7 @@ TEST(RemotePort, HostsReachAnInstrumentThroughSer2netAndSocatAndRecoverAfterTheC
     const std::string sLink = loaded.sDir + "/com1";
     Running bridge(LINKBAY_REMOTE_PORT_SCRIPT, {"--link", sLink, "1", "127.0.0.1", std::to_string(nTcpPort)});
     ASSERT_TRUE(ser2net->started() && bridge.started());
-    ASSERT_TRUE(Within(10000, [&] { return access(sLink.c_str(), F_OK) == 0; }))
+    ASSERT_TRUE(Eventually([&] { return access(sLink.c_str(), F_OK) == 0; }, 10000))
         << "remote-port.sh made no link at " << sLink;
 
     ScopedVariable com1("LINKBAY_COM1", sLink);
@@ -114,7 +92,7 @@ TEST(RemotePort, HostsReachAnInstrumentThroughSer2netAndSocatAndRecoverAfterTheC
     AddinBase& addin = loaded.addin();
     addin.Open();
     EXPECT_EQ(Exchange(addin), "1 0/0");
-    EXPECT_EQ(ReadCounts(addin), counts);
+    EXPECT_EQ(linkbay_host::ReadWholeSpectrum(addin, kMcb, 1).counts, counts);
     {
         ChildProcess host(LINKBAY_HOST_PATH, {"list"});
         std::string sListing;
@@ -128,16 +106,16 @@ TEST(RemotePort, HostsReachAnInstrumentThroughSer2netAndSocatAndRecoverAfterTheC
     // under the host, which gets an error pair, not a hang.
     ser2net->stop(SIGKILL);
     std::string sLost;
-    EXPECT_TRUE(Within(5000, [&] { return (sLost = Exchange(addin)) != "1 0/0"; }))
+    EXPECT_TRUE(Eventually([&] { return (sLost = Exchange(addin)) != "1 0/0"; }))
         << "exchanges still succeed after ser2net was killed";
 
     // Back again: socat reconnects within a second, and the add-in opens the
     // port at its next interrogation.
     ser2net = std::make_unique<Running>(kSer2net, ser2netArgs);
     std::string sBack;
-    EXPECT_TRUE(Within(15000, [&] { return (sBack = Exchange(addin)) == "1 0/0"; }))
+    EXPECT_TRUE(Eventually([&] { return (sBack = Exchange(addin)) == "1 0/0"; }, 15000))
         << "no recovery; the last exchange: " << sBack << "; the first after the drop: " << sLost;
-    EXPECT_EQ(ReadCounts(addin), counts);
+    EXPECT_EQ(linkbay_host::ReadWholeSpectrum(addin, kMcb, 1).counts, counts);
     addin.Close();
 }
 
