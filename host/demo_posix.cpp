@@ -255,9 +255,7 @@ void RunScript(AddinLibrary& library) {
 std::string SimulatorPath(const char* pszArgv0) {
     const char* pszSim = getenv("LINKBAY_SIM");
     if (pszSim != nullptr && *pszSim != '\0') return pszSim;
-    const std::string sProgram = pszArgv0 != nullptr ? pszArgv0 : "";
-    const size_t nSlash = sProgram.rfind('/');
-    return (nSlash == std::string::npos ? std::string(".") : sProgram.substr(0, nSlash)) + "/linkbay-sim";
+    return ProgramDirectory(pszArgv0) + "/linkbay-sim";
 }
 
 void CatchStopSignals() {

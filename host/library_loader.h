@@ -27,7 +27,12 @@ private:
     std::string m_sError;
 };
 
-// The library beside the running program, where the build puts it.
+// The library beside the running program, where the build puts it; on
+// POSIX systems else where the installation puts it, else its soname, which
+// the loader looks for on its own search path.
 std::string DefaultLibraryPath(const char* pszArgv0);
+
+// POSIX: the directory of the running program, also when it was found on PATH.
+std::string ProgramDirectory(const char* pszArgv0);
 
 }  // namespace linkbay_host

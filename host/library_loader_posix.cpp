@@ -23,11 +23,4 @@ bool AddinLibrary::load(const std::string& sPath) {
     return true;
 }
 
-std::string DefaultLibraryPath(const char* pszArgv0) {
-    const std::string sProgram = pszArgv0 != nullptr ? pszArgv0 : "";
-    const size_t nSlash = sProgram.rfind('/');
-    const std::string sDir = nSlash == std::string::npos ? "." : sProgram.substr(0, nSlash);
-    return sDir + "/liblinkbay.so";
-}
-
 }  // namespace linkbay_host

@@ -10,7 +10,8 @@ packages=("${demo_packages[@]}")
 case "${1:-all}" in
   demo) ;;
   all)  packages+=(pkg-config libgtest-dev libgmock-dev libbenchmark-dev googletest g++-mingw-w64-i686
-                   g++-mingw-w64-x86-64 wine64 binutils-mingw-w64-i686 clang libclang-rt-14-dev python3-serial) ;;
+                   g++-mingw-w64-x86-64 wine64 binutils-mingw-w64-i686 clang libclang-rt-14-dev python3-serial
+                   dpkg-dev file lintian ser2net socat) ;;
   *) echo "usage: $0 [demo|all]" >&2; exit 2 ;;
 esac
 

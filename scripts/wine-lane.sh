@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # wine-lane.sh: the Windows lanes. Builds win32 (the shipping linkbay.dll,
 # warnings as errors) and win64, checks that the DLL exports exactly
-# AAPI_Addin, then runs the win64 test programs under Wine in a fresh prefix,
-# with COM1..COM5 linked to pseudo-terminals held by a native process.
+# AAPI_Addin and that its operations take the object in ECX and pop their
+# arguments (tests/check_thiscall.py), then runs the win64 test programs
+# under Wine in a fresh prefix, with COM1..COM5 linked to pseudo-terminals
+# held by a native process.
 #
 # The test programs are those tests/CMakeLists.txt lists for Windows
 # (LINKBAY_WINDOWS_TESTS); the build writes their names to
@@ -39,6 +41,9 @@ if [[ "$exports" != "AAPI_Addin" ]]; then
   exit 1
 fi
 echo "linkbay.dll (i686) exports exactly AAPI_Addin"
+# No 32-bit Wine runs here: the calling convention of its operations is read
+# from the disassembly instead.
+tests/check_thiscall.py "$win32_dir/bin/linkbay.dll" include/linkbay/addin.h
 
 echo "== lane: win64 =="
 LINKBAY_BUILD_DIR=$win64_dir scripts/build.sh win64
