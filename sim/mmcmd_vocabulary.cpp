@@ -381,7 +381,9 @@ const Command MmcmdModel::kCommands[] = {
 };
 
 // {from, to, at, fixed}: a SET's words (or text) from word `at` of the
-// register shown by `to`; an ENABLE/DISABLE, a choice or a clear its fixed value.
+// register shown by `to`; an ENABLE/DISABLE, a choice or a clear its fixed
+// value. A command may store in more than one place (SET_PZADJUST enables
+// what it sets).
 const MmcmdModel::Store MmcmdModel::kStores[] = {
     {6, 127, 0, 0}, {6, 155, 0, 0}, {6, 122, 0, 0}, {6, 136, 0, 0},
     {63, 127, 0, Store::kParams}, {87, 155, 0, Store::kParams}, {60, 122, 0, Store::kParams},
@@ -399,7 +401,7 @@ const MmcmdModel::Store MmcmdModel::kStores[] = {
     {90, 161, 0, Store::kParams}, {91, 162, 0, Store::kParams}, {92, 164, 0, Store::kParams},
     {89, 160, 0, Store::kParams}, {28, 163, 0, 1}, {18, 163, 0, 0},
     {64, 129, 0, Store::kParams}, {88, 157, 0, Store::kParams},
-    {70, 137, 1, Store::kParams}, {24, 138, 0, 1}, {14, 138, 0, 0}, {71, 139, 0, Store::kParams},
+    {70, 137, 0, 1}, {70, 137, 1, Store::kParams}, {24, 138, 0, 1}, {14, 138, 0, 0}, {71, 139, 0, Store::kParams},
     {39, 96, 0, Store::kParams}, {19, 95, 0, 1}, {10, 95, 0, 0},
     {923, 930, 0, Store::kParams}, {74, 142, 0, Store::kParams}, {75, 143, 0, Store::kParams},
     {41, 100, 0, Store::kParams}, {40, 101, 0, Store::kParams},
