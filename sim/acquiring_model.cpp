@@ -32,11 +32,6 @@ CalendarTime FromTime(std::time_t seconds) {
     return FromTm(fields);
 }
 
-// A real date and time: calendar arithmetic leaves it as it is.
-bool IsCalendarTime(const CalendarTime& time) {
-    return time.year >= 1970 && time.year <= 9999 && FromTime(ToTime(time)) == time;
-}
-
 // "YYYY-MM-DD" and "hh:mm:ss", digits where the pattern has 9.
 bool ParseCalendarTime(const std::string& date, const std::string& clock, CalendarTime& time) {
     const std::string text = date + " " + clock;
@@ -59,6 +54,10 @@ std::string CalendarText(const CalendarTime& time) {
 }
 
 }  // namespace
+
+bool IsCalendarTime(const CalendarTime& time) {
+    return time.year >= 1970 && time.year <= 9999 && FromTime(ToTime(time)) == time;
+}
 
 bool operator==(const CalendarTime& a, const CalendarTime& b) {
     return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour && a.minute == b.minute &&

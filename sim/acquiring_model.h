@@ -25,6 +25,8 @@ struct CalendarTime {
     int second = 0;
 };
 bool operator==(const CalendarTime& a, const CalendarTime& b);
+// A real date and time from 1970 on: calendar arithmetic leaves it as it is.
+bool IsCalendarTime(const CalendarTime& time);
 
 class AcquiringModel : public InstrumentModel {
 public:
@@ -78,6 +80,8 @@ protected:
     // Puts the run's times where a test or the instrument wants them.
     void setTimes(uint64_t trueUs, uint64_t liveUs) { m_acquisition.setTimes(trueUs, liveUs); }
     void setCountRate(double perSecond) { m_spectrum.setCountRate(perSecond); }
+    // An instrument that lets its driver say when the run started.
+    void setStartTime(const CalendarTime& time) { m_startTime = time; }
     const SpectrumModel& spectrum() const { return m_spectrum; }
 
     // The channels a run fills; a family with a conversion gain folds the

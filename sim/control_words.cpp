@@ -61,6 +61,14 @@ bool ParseSigned(const std::string& word, int64_t& value) {
     return true;
 }
 
+bool ParseNumber(const std::string& word, int64_t& value) {
+    uint64_t magnitude = 0;
+    if (!word.empty() && word[0] == '-') return ParseSigned(word, value);
+    if (!ParseUnsigned(word, magnitude) || magnitude > INT64_MAX) return false;
+    value = static_cast<int64_t>(magnitude);
+    return true;
+}
+
 bool ParseReal(const std::string& word, double& value) {
     if (word.empty() || std::isspace(static_cast<unsigned char>(word[0]))) return false;
     errno = 0;

@@ -3,6 +3,7 @@
 #include "linkbay/families.h"
 #include "sim/instrument_model.h"
 #include "sim/korv_model.h"
+#include "sim/mmcmd_model.h"
 #include "sim/zeph_model.h"
 
 namespace linkbay {
@@ -17,6 +18,8 @@ struct ModelMaker {
 const ModelMaker kMakers[] = {
     {LINKBAY_DEVICE_KORV, 0, [] { return std::unique_ptr<InstrumentModel>(new KorvModel()); }},
     {LINKBAY_DEVICE_ZEPH, 38400, [] { return std::unique_ptr<InstrumentModel>(new ZephModel()); }},
+    {LINKBAY_DEVICE_PELLUX, 38400, [] { return std::unique_ptr<InstrumentModel>(new MmcmdModel("PLUX-105")); }},
+    {LINKBAY_DEVICE_TAVO, 38400, [] { return std::unique_ptr<InstrumentModel>(new MmcmdModel("TAVO-210")); }},
 };
 
 const ModelMaker* FindMaker(const std::string& name) {

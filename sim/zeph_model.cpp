@@ -92,15 +92,6 @@ size_t SyncAt(const char* bytes, size_t count) {
     return count;
 }
 
-// A number as a person writes one: decimal, 0x hexadecimal, or negative.
-bool ParseValue(const std::string& word, int64_t& value) {
-    uint64_t magnitude = 0;
-    if (!word.empty() && word[0] == '-') return ParseSigned(word, value);
-    if (!ParseUnsigned(word, magnitude) || magnitude > INT64_MAX) return false;
-    value = static_cast<int64_t>(magnitude);
-    return true;
-}
-
 }  // namespace
 
 // The values a status field takes.
@@ -498,7 +489,7 @@ std::string ZephModel::framedRequest(const std::string& text, std::string& error
     int64_t values[4] = {0, 0, 0, 0};
     bool valid = !words.empty() && words.size() <= 4;
     for (size_t i = 0; valid && i < words.size(); ++i) {
-        valid = ParseValue(words[i], values[i]) && values[i] >= (i == 0 ? 0 : -32768) && values[i] <= 0xffff;
+        valid = ParseNumber(words[i], values[i]) && values[i] >= (i == 0 ? 0 : -32768) && values[i] <= 0xffff;
     }
     if (!valid) {
         error = "usage: request CODE [P1 [P2 [P3]]], each 0 to 65535 (decimal or 0x), a parameter also -32768 to -1";
@@ -547,7 +538,7 @@ std::string ZephModel::controlStatus(const Words& words) {
     }
     if (words.size() == 2) return Ok(std::to_string(fieldValue(*field)));
     int64_t value = 0;
-    if (!ParseValue(words[2], value) || !field->rule.takes(value)) {
+    if (!ParseNumber(words[2], value) || !field->rule.takes(value)) {
         return Err("status " + words[1] + " takes " + field->rule.text());
     }
     storeField(*field, value);

@@ -24,8 +24,8 @@ typedef struct LinkbayFamily {
 static const LinkbayFamily kLinkbayFamilies[] = {
     {LINKBAY_DEVICE_KORV, "KORV", "MCBKORV.DLL", "korv", "KORV"},
     {LINKBAY_DEVICE_ZEPH, "ZEPH", "MCBZEPH.DLL", "zeph", "ZEPH"},
-    {LINKBAY_DEVICE_PELLUX, "PELLUX", "PELLUX232.DLL", 0, "PELLUX"},
-    {LINKBAY_DEVICE_TAVO, "TAVO", "TAVO232.DLL", 0, "TAVO"},
+    {LINKBAY_DEVICE_PELLUX, "PELLUX", "PELLUX232.DLL", "pellux", "PELLUX"},
+    {LINKBAY_DEVICE_TAVO, "TAVO", "TAVO232.DLL", "tavo", "TAVO"},
     {LINKBAY_DEVICE_GENERIC, "GENERIC", 0, 0, "generic"},
 };
 
