@@ -136,9 +136,10 @@ bool RecordValue(const std::string& sResponse, uint32_t& dwValue) {
     return false;
 }
 
-Spectrum ReadWholeSpectrum(AddinBase& addin, int32_t nMcb, int32_t nDet) {
+Spectrum ReadWholeSpectrum(AddinBase& addin, int32_t nMcb, int32_t nDet, int32_t nInUse) {
     Spectrum spectrum;
-    const int32_t nChannels = addin.GetChannels(nMcb, nDet);
+    const int32_t nMemory = addin.GetChannels(nMcb, nDet);
+    const int32_t nChannels = nInUse > 0 && nInUse < nMemory ? nInUse : nMemory;
     if (nChannels < 1) {
         spectrum.nResult = -1;
         return spectrum;

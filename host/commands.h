@@ -39,7 +39,8 @@ struct Spectrum {
     std::vector<uint32_t> counts;
     int32_t nResult = 0;  // ReadSpectrum's result; 1 is success
 };
-Spectrum ReadWholeSpectrum(AddinBase& addin, int32_t nMcb, int32_t nDet);
+// The first nInUse channels (0: the whole memory the add-in reports).
+Spectrum ReadWholeSpectrum(AddinBase& addin, int32_t nMcb, int32_t nDet, int32_t nInUse = 0);
 // Total, peak and a small histogram of the channels, in a few rows.
 void PrintSpectrumSummary(const Spectrum& spectrum, const char* pszTitle);
 

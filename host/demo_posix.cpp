@@ -39,9 +39,11 @@ struct DemoPort {
     int nPort;
     int32_t nDeviceType;       // LINKBAY_DEVICE_*: the simulator model and the DETHUB.INI keyword
     int32_t nLivePresetTicks;  // of 20 ms
+    int32_t nConversionGain;   // channels the demo uses (a large memory takes long to read at 38400 baud); 0: all
 };
-constexpr DemoPort kDemoPorts[] = {
-    {1, LINKBAY_DEVICE_KORV, 1500}, {2, LINKBAY_DEVICE_ZEPH, 1250}, {3, LINKBAY_DEVICE_KORV, 1000}};
+constexpr DemoPort kDemoPorts[] = {{1, LINKBAY_DEVICE_KORV, 1500, 0}, {2, LINKBAY_DEVICE_ZEPH, 1250, 0},
+                                   {3, LINKBAY_DEVICE_KORV, 1000, 0}, {4, LINKBAY_DEVICE_TAVO, 1100, 2048},
+                                   {5, LINKBAY_DEVICE_PELLUX, 900, 2048}};
 
 const LinkbayFamily& FamilyOf(const DemoPort& port) { return *LinkbayFindFamily(port.nDeviceType); }
 constexpr const char* kTimeScale = "10";  // acquisition seconds per real second
@@ -228,6 +230,7 @@ void RunScript(AddinLibrary& library) {
     for (const DemoPort& port : kDemoPorts) {
         const int32_t nMcb = McbOf(port.nPort);
         ShowLine(addin, nMcb, "SHOW_VERSION");
+        if (port.nConversionGain != 0) ShowLine(addin, nMcb, "SET_GAIN_CONVERSION " + std::to_string(port.nConversionGain));
         ShowLine(addin, nMcb, "CLEAR_DATA");
         ShowLine(addin, nMcb, "SET_LIVE_PRESET " + std::to_string(port.nLivePresetTicks));
         ShowLine(addin, nMcb, "START");
@@ -248,7 +251,7 @@ void RunScript(AddinLibrary& library) {
         const std::string sTitle = "COM" + std::to_string(port.nPort) + " (MCB " + std::to_string(McbOf(port.nPort)) + ")";
         printf("reading the spectrum of %s ...\n", sTitle.c_str());
         fflush(stdout);
-        PrintSpectrumSummary(ReadWholeSpectrum(addin, McbOf(port.nPort), 1), sTitle.c_str());
+        PrintSpectrumSummary(ReadWholeSpectrum(addin, McbOf(port.nPort), 1, port.nConversionGain), sTitle.c_str());
     }
 }
 

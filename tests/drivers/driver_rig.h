@@ -207,6 +207,7 @@ public:
     // Where the debug output stands now, and the messages since.
     size_t DebugMark() const { return m_pDebug->text().size(); }
     Texts DebugSince(size_t nMark) const { return Messages(m_pDebug->text().substr(nMark)); }
+    std::string DebugTextSince(size_t nMark) const { return m_pDebug->text().substr(nMark); }
 
 private:
     static std::string Variable(const char* pszName) {

@@ -71,6 +71,17 @@ std::string T(const std::string& s) { return Hex(s + '\0'); }
 const Result kDone{true, "", 0, 0};
 Result Shown(const std::string& sRecord) { return {true, sRecord, 0, 0}; }
 
+// The texts, one after the other, in the debug output (some messages end
+// in a bare line feed, so they are not told apart as messages).
+void ExpectInOrder(const std::string& sText, const Texts& fragments) {
+    size_t nAt = 0;
+    for (const std::string& sFragment : fragments) {
+        const size_t nFound = sText.find(sFragment, nAt);
+        ASSERT_NE(nFound, std::string::npos) << "\"" << sFragment << "\" after " << nAt << " in:\n" << sText;
+        nAt = nFound + sFragment.size();
+    }
+}
+
 void ExpectResult(const Result& r, const Result& expected) {
     EXPECT_EQ(r.bOk, expected.bOk);
     EXPECT_EQ(r.sResp, expected.sResp);
@@ -94,11 +105,11 @@ TEST(MmcmdLink, FramesRepliesAndFailuresByteForByte) {
     };
     const std::string kSending = "Sending TAVO Cmd: ";
     const Case cases[] = {
-        {"no parameters", {"reg 125 256"}, "SHOW_LIVE", "0000000a000000067d00", Shown(Record(FormatG, 256)),
+        {"no parameters", {"request 62 256"}, "SHOW_LIVE", "0000000a000000067d00", Shown(Record(FormatG, 256)),
          {kSending + "125 \r\n"}},
         {"text parameter", {}, "SET_SNUM \"AB\"", "0000000d000000024f00" "414200", kDone, {kSending + "79 \r\n"}},
         {"two texts", {}, "SET_DATA_APP \"A\",\"B\"", "0000000e000000022c00" "41004200", kDone, {kSending + "44 \r\n"}},
-        {"instrument warning passed on", {"reg 125 7", "error 125 0 64"}, "SHOW_LIVE", "0000000a000000067d00",
+        {"instrument warning passed on", {"request 62 7", "error 125 0 64"}, "SHOW_LIVE", "0000000a000000067d00",
          {true, Record(FormatG, 7), 0, 64},
          {kSending + "125 \r\n", "TAVO ExecCmd: 125   Error. (mac/mic) = (0/64)\n"}},
         {"instrument error passed on", {"error 63 131 133"}, "SET_LIVE_PRESET 10", "0000000e000000023f00" + W(10),
@@ -117,7 +128,7 @@ TEST(MmcmdLink, FramesRepliesAndFailuresByteForByte) {
         const size_t nDebug = rig.DebugMark();
         ExpectResult(rig.Exec(c.pszLine), c.result);
         EXPECT_EQ(Hex(rig.Sent()), c.sSent);
-        ExpectMessagesStartWith(rig.DebugSince(nDebug), c.debugPrefixes);
+        ExpectInOrder(rig.DebugTextSince(nDebug), c.debugPrefixes);
     }
 }
 
@@ -128,11 +139,10 @@ TEST(MmcmdLink, AFrameNotWrittenFailsWithMinus3AndNamesThePort) {
     ExpectResult(rig.Exec("SHOW_LIVE"), {false, "", 131, 137});
     const size_t nDebug = rig.DebugMark();
     ExpectResult(rig.Exec("START"), {false, "", -3, 0});
-    const Texts messages = rig.DebugSince(nDebug);
-    int nUnsent = 0;
-    for (const std::string& s : messages) nUnsent += StartsWith(s, "KORVCI::QueryInstrument(COM1: \"\"): Error sending command:");
-    EXPECT_EQ(nUnsent, 2);
-    EXPECT_TRUE(StartsWith(messages.back(), "PX ExecCmd: 165   Failed.\n")) << messages.back();
+    const std::string kUnsent = "KORVCI::QueryInstrument(COM1: \"\"): Error sending command:\r\n    ";
+    ExpectInOrder(rig.DebugTextSince(nDebug), {"Sending PX Cmd: 165 \r\n", kUnsent, kUnsent,
+                                                "PX ExecCmd: 165   Error. (mac/mic) = (-3/0)\n",
+                                                "PX ExecCmd: 165   Failed.\n"});
 }
 
 TEST(MmcmdLink, ChannelsComeIn128ChannelExchanges) {
@@ -155,7 +165,7 @@ TEST(MmcmdLink, ChannelsComeIn128ChannelExchanges) {
     int32_t nStatus = 0;
     EXPECT_FALSE(rig.Driver().IsActive(2, &nStatus));
     EXPECT_EQ(nStatus, -1);
-    rig.Step("reg 93 1");
+    rig.Step("request 165");
     EXPECT_TRUE(rig.Driver().IsActive(1, &nStatus));
     EXPECT_EQ(nStatus, 1);
 }
@@ -196,7 +206,7 @@ TEST(MmcmdCommands, EveryCommandGoesOutAsItsShapeAndAnswersItsRecord) {
          {"CLOSE_FILE_FLASH", "MOVE", "SET_DEBUG", "SET_DELAY_SAMPLE", "SET_GAIN_CHANNEL", "SET_GAIN_COARSE",
           "SET_GAIN_PRESET", "SET_GAIN_WIDTH", "SET_HV", "SET_INTEGRAL_PRESET", "SET_LIVE", "SET_LIVE_PRESET",
           "SET_LLDISCRIMINATOR", "SET_MARKER", "SET_MODE_TEST", "SET_PEAK_PRESET", "SET_PZADJUST",
-          "SET_PZADJUST_DELAY", "SET_ROI_SAMPLE", "SET_SHUTDOWN", "SET_THRESHOLD_POSITIVE", "SET_TRIGGER_SAMPLE",
+          "SET_PZADJUST_DELAY", "SET_ROI_SAMPLE", "SET_SHUTDOWN", "SET_THRESHOLD_POSITIVE",
           "SET_TRUE", "SET_TRUE_PRESET", "SET_ULDISCRIMINATOR", "SET_ZERO_CHANNEL", "SET_ZERO_PRESET",
           "SET_ZERO_WIDTH", "TEST", "SET_FRONTEND_BYPASS", "SET_PEAK_ALIGNMENT", "READ_CONFIGURATION",
           "ERASE_CONFIGURATION", "CLEAR_NUCLIDE", "CLEAR_MDA_PRESET", "SET_GAIN_ADJUSTMENT",
@@ -293,11 +303,12 @@ struct LineCase {
     int32_t nSize = 256;
 };
 
+template <class Driver = TAVOCI>
 void RunLineCases(const char* pszFamily, const LineCase* pCases, size_t nCases) {
     for (size_t i = 0; i < nCases; ++i) {
         const LineCase& c = pCases[i];
         SCOPED_TRACE(c.pszName);
-        TavoRig rig(pszFamily);
+        MmcmdRig<Driver> rig(pszFamily);
         rig.Steps(c.setup);
         rig.Mark();
         Result r;
@@ -330,10 +341,10 @@ TEST(MmcmdCommands, CommandsWithLogicOfTheirOwn) {
         {"data with two arguments", {}, {"SET_DATA 5,6"}, {}, Failed(131, 132)},
         {"roi cleared in the window", {}, {"SET_WINDOW 10,20", "CLEAR_ROI"}, {"7/2 " + W(10) + W(20)}, kDone},
         {"roi cleared at a range", {}, {"CLEAR_ROI 3,4"}, {"7/2 " + W(3) + W(4)}, kDone},
-        {"integral over the gain", {"reg 112 4096", "reg 121 77"}, {"SHOW_INTEGRAL"},
+        {"integral over the gain", {"reg 112 4096", "set-counts 4000 70 7"}, {"SHOW_INTEGRAL"},
          {"112/6", "121/6 " + W(0) + W(4096)}, Shown(Record(FormatG, 77))},
-        {"peak channel over a range", {"reg 135 99"}, {"SHOW_PEAK_CHANNEL 10,20"}, {"135/6 " + W(10) + W(20)},
-         Shown(Record(FormatC, 99))},
+        {"peak channel over a range", {"set-counts 14 5 9 3"}, {"SHOW_PEAK_CHANNEL 10,20"},
+         {"135/6 " + W(10) + W(20)}, Shown(Record(FormatC, 15))},
         {"peak with one argument", {}, {"SHOW_PEAK 10"}, {}, Failed(131, 132)},
         {"text setting done whatever the reply", {"fault +1 short 1"}, {"SET_SNUM \"ABC\""},
          {"79/2 " + T("ABC")}, {true, "", 131, 137}},
@@ -350,7 +361,7 @@ TEST(MmcmdCommands, CommandsWithLogicOfTheirOwn) {
         {"mask", {}, {"SHOW_CONFIGURATION_MASK"}, {}, Shown(Record(FormatListUU, "CONF_MASK", 2147483647u, 2147483648u))},
         {"features", {}, {"SHOW_FEATURES"}, {},
          Shown(Record(FormatListUUUU, "FEATURES", 2268723519u, 1084117004u, 2208306448u, 0u))},
-        {"record too long for the buffer", {"reg 125 5"}, {"SHOW_LIVE"}, {"125/6"}, Failed(0, 0), 8},
+        {"record too long for the buffer", {"request 62 5"}, {"SHOW_LIVE"}, {"125/6"}, Failed(0, 0), 8},
     };
     RunLineCases("tavo", cases, sizeof cases / sizeof cases[0]);
 }
@@ -360,7 +371,7 @@ TEST(MmcmdCommands, PelluxDiffersInItsFeatureWords) {
         {"features", {}, {"SHOW_FEATURES"}, {},
          Shown(Record(FormatListUUUU, "FEATURES", 2268723519u, 1084117005u, 530584848u, 0u))},
     };
-    RunLineCases("pellux", cases, sizeof cases / sizeof cases[0]);
+    RunLineCases<PELLUXCI>("pellux", cases, sizeof cases / sizeof cases[0]);
 }
 
 TEST(MmcmdSettings, ConvertedValuesRoundToTheStepAndWarnWhenAdjusted) {
