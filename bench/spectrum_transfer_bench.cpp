@@ -3,7 +3,8 @@
 // spectrum of large counts, and the measured read time is set against the
 // time the bytes the instrument actually sent take on the wire (10 bits a
 // byte): KORV sends the spectrum in one transfer of 4 bytes a channel, ZEPH
-// in 128 replies of 136 bytes, each to a 12-byte request. The simulator
+// in 128 replies of 136 bytes, each to a 12-byte request, TAVO (as PELLUX)
+// in 32 replies of 514 bytes. The simulator
 // paces only what it sends; the requests cross the pseudo-terminal at once,
 // so their wire time is in neither figure.
 //
@@ -56,6 +57,7 @@ const Line kLines[] = {
     {LINKBAY_DEVICE_KORV, 115200, "width 4", false},
     {LINKBAY_DEVICE_KORV, 9600, "width 4", true},
     {LINKBAY_DEVICE_ZEPH, 38400, nullptr, false},
+    {LINKBAY_DEVICE_TAVO, 38400, nullptr, false},
 };
 
 // Each measurement gets its own shared objects and profile directory,
