@@ -59,6 +59,49 @@ const std::vector<Script> kZephScripts = {
      {kControl, "request 0x5a"}, {kWire, Frame(0x5A)}, {kControl, "status 130 2"}, {kWire, Frame(0x5A)}},
 };
 
+// A TAVO/PELLUX request frame: total and reply length big-endian, the command
+// number low byte first, words big-endian, then texts each with its NUL.
+std::string Numbered(unsigned code, unsigned replyLength, std::vector<unsigned> words = {},
+                     std::vector<std::string> texts = {}) {
+    std::string params;
+    for (unsigned word : words) {
+        for (int shift = 24; shift >= 0; shift -= 8) params += static_cast<char>((word >> shift) & 0xff);
+    }
+    for (const std::string& text : texts) params += text + '\0';
+    std::string bytes;
+    for (unsigned field : {static_cast<unsigned>(10 + params.size()), replyLength}) {
+        for (int shift = 24; shift >= 0; shift -= 8) bytes += static_cast<char>((field >> shift) & 0xff);
+    }
+    bytes += static_cast<char>(code & 0xff);
+    bytes += static_cast<char>(code >> 8);
+    return bytes + params;
+}
+
+const std::vector<Script> kTavoScripts = {
+    {{kWire, Numbered(158, 10)}, {kWire, Numbered(52, 2, {7})}, {kWire, Numbered(111, 6)},
+     {kWire, Numbered(53, 2, {1024})}, {kWire, Numbered(97, 92)}, {kWire, Numbered(112, 6)}},
+    {{kWire, Numbered(72, 2, {1000, 100})}, {kWire, Numbered(60, 2, {50})}, {kWire, Numbered(165, 2)},
+     {kAdvance, "5000"}, {kWire, Numbered(147, 18)}, {kWire, Numbered(140, 10)}, {kWire, Numbered(133, 10)},
+     {kWire, Numbered(187, 514, {960})}, {kWire, Numbered(121, 6, {1000, 100})}},
+    {{kWire, Numbered(63, 2, {100})}, {kWire, Numbered(165, 2)}, {kAdvance, "2500"}, {kWire, Numbered(125, 6)},
+     {kWire, Numbered(128, 6)}, {kWire, Numbered(93, 6)}, {kWire, Numbered(2, 2, {0, 32768})}, {kWire, Numbered(169, 2)}},
+    {{kWire, Numbered(45, 2, {29, 2, 24})}, {kWire, Numbered(83, 2, {23, 59, 0})}, {kWire, Numbered(104, 14)},
+     {kWire, Numbered(79, 2, {}, {"SN-1"})}, {kWire, Numbered(146, 12)}, {kWire, Numbered(44, 2, {}, {"gain", "1.5"})},
+     {kWire, Numbered(103, 12, {}, {"gain"})}, {kWire, Numbered(205, 2, {3}, {"Cs-137"})}, {kWire, Numbered(206, 10, {3})}},
+    {{kControl, "set-counts 16380 1 2 3"}, {kWire, Numbered(187, 514, {16320})}, {kRefused, Numbered(125, 6)},
+     {kWire, std::string("\x00\x00\x04\x01", 4) + Numbered(125, 6)}, {kWire, std::string(200, '\x55')},
+     {kWire, std::string(100, '\x55') + Numbered(43, 2, {0, 4, 9})}},
+    {{kControl, "reg 111 5\nerror 52 131 1\ntext 158 X\nmemory 1000\nreg 200/3 4 5\nerror 111 0 7"},
+     {kControl, "request 187 0"}, {kWire, Numbered(52, 2, {3})}, {kWire, Numbered(111, 6)},
+     {kControl, "error 52 clear\nmemory 32768\nreg 127 10\ntext 916"}, {kWire, Numbered(241, 2)}, {kWire, Numbered(242, 6)}},
+};
+
+struct SeedFamily {
+    const char* name;  // the model's
+    const std::vector<Script>* scripts;
+};
+const SeedFamily kFamilies[] = {{"korv", &kKorvScripts}, {"zeph", &kZephScripts}, {"tavo", &kTavoScripts}};
+
 std::string Encode(const Script& script) {
     std::string bytes;
     for (const Step& step : script) {
@@ -79,14 +122,17 @@ std::string Encode(const Script& script) {
 
 int main(int argc, char** argv) {
     const std::string family = argc == 3 ? argv[1] : "";
-    if (family != "korv" && family != "zeph") {
-        std::fprintf(stderr, "usage: %s korv|zeph DIRECTORY\n", argv[0]);
+    const std::vector<Script>* scripts = nullptr;
+    for (const SeedFamily& known : kFamilies) {
+        if (family == known.name) scripts = known.scripts;
+    }
+    if (scripts == nullptr) {
+        std::fprintf(stderr, "usage: %s korv|zeph|tavo DIRECTORY\n", argv[0]);
         return 2;
     }
-    const std::vector<Script>& scripts = family == "korv" ? kKorvScripts : kZephScripts;
-    for (size_t i = 0; i < scripts.size(); ++i) {
+    for (size_t i = 0; i < scripts->size(); ++i) {
         const std::string path = std::string(argv[2]) + "/script" + std::to_string(i);
-        const std::string bytes = Encode(scripts[i]);
+        const std::string bytes = Encode((*scripts)[i]);
         FILE* file = std::fopen(path.c_str(), "wb");
         if (file == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
             std::perror(path.c_str());
@@ -94,6 +140,6 @@ int main(int argc, char** argv) {
         }
         std::fclose(file);
     }
-    std::printf("%zu seeds written to %s\n", scripts.size(), argv[2]);
+    std::printf("%zu seeds written to %s\n", scripts->size(), argv[2]);
     return 0;
 }

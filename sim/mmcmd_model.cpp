@@ -671,7 +671,8 @@ std::string MmcmdModel::controlText(const Words& words) {
         words.size() >= 2 && ParseRegisterName(words[1], code, index) ? findCommand(code) : nullptr;
     if (command == nullptr || command->output != Output::kText || command->input != Input::kWords ||
         index > command->maxIndex) {
-        return Err("usage: text CODE[/INDEX] [TEXT], CODE a command answering a text, INDEX within its table");
+        return Err("usage: text CODE[/INDEX] [TEXT], CODE a command answering a text to a request without one, "
+                   "INDEX within its table");
     }
     if (words.size() == 2) {
         std::string data, bytes;

@@ -80,6 +80,7 @@ TEST(MmcmdModel, FramesAndRepliesMatchTheirGoldenRecords) {
     ASSERT_EQ(tavo.control("request 62 250"), "ok \\x00\\x00\n");
     ASSERT_EQ(tavo.control("request 125"), "ok \\x00\\x00\\x00\\x00\\x00\\xfa\n");
     for (const Case& c : cases) EXPECT_EQ(sim::EscapeBytes(tavo.model.answer(c.request)), sim::EscapeBytes(c.reply));
+    EXPECT_EQ(sim::CreateModel("pellux")->answer(Req(158, 10)), Bytes({0, 0}) + "PLUX-105");
 
     ASSERT_EQ(tavo.control("set-counts 1 7 0x01020304"), "ok\n");
     const std::string block = tavo.model.answer(Bytes({0, 0, 0, 0x0E, 0, 0, 2, 2, 0xBB, 0, 0, 0, 0, 1}));
