@@ -495,11 +495,15 @@ uint16_t MmcmdModel::showHighVoltage(const Params&, std::string& data) {
     return kNoError;
 }
 
+// A name never set is refused, so that a host falls back to its default
+// rather than taking an empty value for one.
 uint16_t MmcmdModel::showApplication(const Params& params, std::string& data) {
     for (const auto& application : m_applications) {
-        if (application.first == params.texts[0]) data = application.second;
+        if (application.first != params.texts[0]) continue;
+        data = application.second;
+        return kNoError;
     }
-    return kNoError;
+    return kBadParameter;
 }
 
 uint16_t MmcmdModel::readBlock(const Params& params, std::string& data) {

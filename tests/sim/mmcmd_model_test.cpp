@@ -195,7 +195,7 @@ TEST(MmcmdModel, TextsAndDataApplicationValues) {
     EXPECT_EQ(tavo.model.answer(Req(44, 2, {}, "name1" + nul + "y" + nul)), Ok({})) << "a known name takes a new value";
     EXPECT_EQ(tavo.model.answer(Req(103, 130, {}, "name7" + nul)), Bytes({0, 0}) + value + Bytes({0, 0}));
     EXPECT_EQ(tavo.model.answer(Req(103, 4, {}, "name1" + nul)), Bytes({0, 0}) + "y" + nul);
-    EXPECT_EQ(tavo.model.answer(Req(103, 4, {}, "name64" + nul)), Bytes({0, 0, 0, 0}));
+    EXPECT_EQ(tavo.model.answer(Req(103, 4, {}, "name64" + nul)), Bytes({131, 132, 0, 0})) << "a name never set";
 }
 
 TEST(MmcmdModel, TheClockRunsFromWhatWasSetAndTheRunKeepsItsStart) {
