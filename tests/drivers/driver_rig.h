@@ -55,16 +55,25 @@ struct Result {
     int32_t nLen = -1;  // in an expectation, -1: not checked
 };
 
-inline bool StartsWith(const std::string& s, const std::string& sPrefix) {
-    return s.compare(0, sPrefix.size(), sPrefix) == 0;
+const Result kDone{true, "", 0, 0};
+const Result kRejected{false, "", -1, 0};  // the instrument refused
+inline Result Shown(const std::string& sRecord) { return {true, sRecord, 0, 0}; }
+// A line the driver turns down itself, with the error pair's second half.
+inline Result BadLine(int32_t nMic) { return {true, "", 131, nMic}; }
+
+inline void ExpectResult(const Result& r, const Result& expected) {
+    EXPECT_EQ(r.bOk, expected.bOk);
+    EXPECT_EQ(r.sResp, expected.sResp);
+    EXPECT_EQ(r.nMac, expected.nMac);
+    EXPECT_EQ(r.nMic, expected.nMic);
+    if (expected.nLen >= 0) {
+        EXPECT_EQ(r.nLen, expected.nLen);
+    }
 }
 
-// The value after "ok " of a control reply, without its line feed; anything
-// else comes back in angle brackets, so that it matches no expected value.
-inline std::string OkValue(const std::string& sReply) {
-    if (sReply == "ok\n") return std::string();
-    if (!StartsWith(sReply, "ok ") || sReply.find('\n') != sReply.size() - 1) return "<" + sReply + ">";
-    return sReply.substr(3, sReply.size() - 4);
+inline Texts Join(Texts a, const Texts& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 inline std::string Unescaped(const std::string& sText) {
@@ -104,9 +113,7 @@ template <class DriverClass>
 class DriverRig {
 public:
     explicit DriverRig(const std::string& sFamily, bool bAttach = true, const char* pszBaudIni = nullptr)
-        : m_ipc("LINKBAY_IPC_NAMESPACE", Variable("LINKBAY_IPC_NAMESPACE")),
-          m_windir("LINKBAY_WINDIR", Variable("LINKBAY_WINDIR")) {
-        m_pDebug = &DebugSink::Start(UseFreshEnvironment());
+        : m_pDebug(&DebugSink::Start(m_env.dir())) {
         ForgetProfileKeys();
         if (pszBaudIni != nullptr) WritePrivateProfileStringA("CONFIG", "BaudRate", pszBaudIni, "DETHUB.INI");
         m_sim = std::make_unique<SimulatorProgram>(kPort, Texts{"--no-pacing", "--manual-clock"}, sFamily);
@@ -210,10 +217,6 @@ public:
     std::string DebugTextSince(size_t nMark) const { return m_pDebug->text().substr(nMark); }
 
 private:
-    static std::string Variable(const char* pszName) {
-        const char* pszValue = getenv(pszName);
-        return pszValue != nullptr ? pszValue : std::string();
-    }
     // Under Wine every rig shares DETHUB.INI of the Windows directory: no
     // rate or integral preset of another rig may reach this one's driver.
     static void ForgetProfileKeys() {
@@ -221,14 +224,36 @@ private:
         WritePrivateProfileStringA(kMcbSection, "KRIntPreset", nullptr, "DETHUB.INI");
     }
 
-    ScopedVariable m_ipc;
-    ScopedVariable m_windir;
-    DebugSink* m_pDebug = nullptr;
+    ScopedFreshEnvironment m_env;
+    DebugSink* m_pDebug;
     std::unique_ptr<SimulatorProgram> m_sim;
     std::unique_ptr<DriverClass> m_driver;
     std::string m_sMark = "0";
     bool m_bSettled = false;
 };
+
+// Reads out of range, detectors the driver does not serve and writes are
+// refused without a byte on the line.
+template <class Rig>
+void ExpectBadArgumentsSendNothing(Rig& rig) {
+    struct Case { int32_t nDet, nSegment, nFirst, nCount, nResult; };
+    const Case cases[] = {
+        {2, 0, 0, 10, -1}, {1, 1, 0, 10, -1}, {1, 0, 4000, 97, -1}, {1, 0, -1, 10, -1},
+        {1, 0, 0x7FFFFFF0, 0x20, -1}, {1, 0, 0, 0, 1}, {1, 0, 100, -5, 1},
+    };
+    for (const Case& c : cases) {
+        uint32_t dwDest[4] = {7, 7, 7, 7};
+        EXPECT_EQ(rig.Driver().ReadData(c.nDet, c.nSegment, c.nFirst, c.nCount, dwDest), c.nResult);
+        EXPECT_EQ(dwDest[0], 7u);
+    }
+    EXPECT_EQ(rig.Driver().ReadData(1, 0, 0, 4, nullptr), -1);
+    EXPECT_EQ(rig.Driver().WriteData(1, 0, 0, 1, 0, nullptr), -10);
+    int32_t nLen = 0, nMac = 0, nMic = 0;
+    char sz[64] = {};
+    EXPECT_FALSE(rig.Driver().ExecLine(2, "CLEAR", sizeof sz, sz, &nLen, &nMac, &nMic));
+    EXPECT_EQ(nMac, -1);
+    EXPECT_EQ(rig.Sent(), "");
+}
 
 // The counts a test gives the instrument: spread over the width's range.
 inline uint32_t Pattern(uint32_t nChannel, uint64_t nModulus) {

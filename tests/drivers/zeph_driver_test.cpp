@@ -19,22 +19,8 @@ public:
     explicit ZephRig(bool bAttach = true) : DriverRig("zeph", bAttach) {}
 };
 
-const Result kDone{true, "", 0, 0};
 const Result kNotSent{false, "", -3, 0};
-const Result kRejected{false, "", -1, 0};
-Result Shown(const std::string& sRecord) { return {true, sRecord, 0, 0}; }
-Result BadLine(int32_t nMic) { return {true, "", 131, nMic}; }
 Result Text(const std::string& sText) { return {true, sText, 0, 0, static_cast<int32_t>(sText.size()) + 1}; }
-
-void ExpectResult(const Result& r, const Result& expected) {
-    EXPECT_EQ(r.bOk, expected.bOk);
-    EXPECT_EQ(r.sResp, expected.sResp);
-    EXPECT_EQ(r.nMac, expected.nMac);
-    EXPECT_EQ(r.nMic, expected.nMic);
-    if (expected.nLen >= 0) {
-        EXPECT_EQ(r.nLen, expected.nLen);
-    }
-}
 
 uint16_t Le16(const std::string& s, size_t n) {
     return static_cast<uint16_t>(static_cast<uint8_t>(s[n]) | (static_cast<uint8_t>(s[n + 1]) << 8));
@@ -78,11 +64,6 @@ Texts Status(const std::string& sFields) {
         steps.push_back("status " + sField.substr(0, nEq) + " " + sField.substr(nEq + 1));
     }
     return steps;
-}
-
-Texts Join(Texts a, const Texts& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 // ---- link ----------------------------------------------------------------------
@@ -446,22 +427,7 @@ TEST(ZephSpectrum, AFailedBlockLeavesTheCacheAsItWas) {
 
 TEST(ZephSpectrum, BadArgumentsOtherDetectorsAndWritesSendNothing) {
     ZephRig rig;
-    struct Case { int32_t nDet, nSegment, nFirst, nCount, nResult; };
-    const Case cases[] = {
-        {2, 0, 0, 10, -1}, {1, 1, 0, 10, -1}, {1, 0, 4000, 97, -1}, {1, 0, -1, 10, -1},
-        {1, 0, 0x7FFFFFF0, 0x20, -1}, {1, 0, 0, 0, 1}, {1, 0, 100, -5, 1},
-    };
-    for (const Case& c : cases) {
-        uint32_t dwDest[4] = {7, 7, 7, 7};
-        EXPECT_EQ(rig.Driver().ReadData(c.nDet, c.nSegment, c.nFirst, c.nCount, dwDest), c.nResult);
-        EXPECT_EQ(dwDest[0], 7u);
-    }
-    EXPECT_EQ(rig.Driver().WriteData(1, 0, 0, 1, 0, nullptr), -10);
-    int32_t nLen = 0, nMac = 0, nMic = 0;
-    char sz[64] = {};
-    EXPECT_FALSE(rig.Driver().ExecLine(2, "CLEAR", sizeof sz, sz, &nLen, &nMac, &nMic));
-    EXPECT_EQ(nMac, -1);
-    EXPECT_EQ(rig.Sent(), "");
+    ExpectBadArgumentsSendNothing(rig);
 }
 
 }  // namespace

@@ -40,20 +40,8 @@ struct HostRun {
 
 // Children-only tests get a namespace and directory of their own, so a
 // process killed here leaves nothing behind in this process's namespace.
-class PrivateEnvironment {
-public:
-    PrivateEnvironment()
-        : m_namespace("LINKBAY_IPC_NAMESPACE", ""), m_dir("LINKBAY_WINDIR", ""),
-          m_library("LINKBAY_LIBRARY", LINKBAY_LIBRARY_PATH) {
-        m_sDir = UseFreshEnvironment();
-    }
-    const std::string& dir() const { return m_sDir; }
-
-private:
-    ScopedVariable m_namespace;
-    ScopedVariable m_dir;
-    ScopedVariable m_library;
-    std::string m_sDir;
+struct PrivateEnvironment : ScopedFreshEnvironment {
+    ScopedVariable library{"LINKBAY_LIBRARY", LINKBAY_LIBRARY_PATH};
 };
 
 void WriteIni(const std::string& sDir, const std::string& sText) {

@@ -25,12 +25,6 @@ constexpr int32_t kMcb = 97;
 
 AddinBase& Addin() { return TheAddin().addin(); }
 
-std::string OkValue(const std::string& sReply) {
-    if (sReply == "ok\n") return std::string();
-    if (sReply.compare(0, 3, "ok ") != 0) return "<" + sReply + ">";
-    return sReply.substr(3, sReply.find('\n') - 3);
-}
-
 class ZephDetector : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -31,13 +31,6 @@ AddinBase& Addin() { return TheAddin().addin(); }
 const McbEntry& Entry() { return TheAddin().header().m_pMcbTable[kMcb - 97]; }
 int32_t Now() { return static_cast<int32_t>(time(nullptr)); }
 
-// The value after "ok " of a control reply, without its line feed.
-std::string OkValue(const std::string& sReply) {
-    if (sReply == "ok\n") return std::string();
-    if (sReply.compare(0, 3, "ok ") != 0) return "<" + sReply + ">";
-    return sReply.substr(3, sReply.find('\n') - 3);
-}
-
 // DETHUB.INI read the way the library reads it, wherever the platform keeps it.
 std::string StoredValue(const char* pszKey) {
     char szValue[512] = "";

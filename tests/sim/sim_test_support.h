@@ -4,18 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <unistd.h>
 
 #include "platform/platform.h"
 #include "sim/instrument_model.h"
 #include "sim/simulator.h"
 #include "support/control_client.h"
+#include "support/test_env.h"
 
 namespace linkbay {
 namespace test {
@@ -94,19 +92,6 @@ inline sim::SimulatorOptions Unpaced() {
     options.pacing = false;
     options.manualClock = true;
     return options;
-}
-
-inline long long MonotonicMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// Polls until the condition holds or the deadline passes; whether it held.
-inline bool WaitFor(const std::function<bool()>& condition, long long deadlineMs = 5000) {
-    const long long end = MonotonicMs() + deadlineMs;
-    while (!condition() && MonotonicMs() < end) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return condition();
 }
 
 }  // namespace test

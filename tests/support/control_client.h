@@ -35,5 +35,17 @@ private:
     intptr_t m_socket = kNoSocket;
 };
 
+inline bool StartsWith(const std::string& s, const std::string& sPrefix) {
+    return s.compare(0, sPrefix.size(), sPrefix) == 0;
+}
+
+// The value after "ok " of a one-line reply, without its line feed; anything
+// else comes back in angle brackets, so that it matches no expected value.
+inline std::string OkValue(const std::string& sReply) {
+    if (sReply == "ok\n") return std::string();
+    if (!StartsWith(sReply, "ok ") || sReply.find('\n') != sReply.size() - 1) return "<" + sReply + ">";
+    return sReply.substr(3, sReply.size() - 4);
+}
+
 }  // namespace test
 }  // namespace linkbay

@@ -36,6 +36,19 @@ private:
     std::string m_sOld;
 };
 
+// A fresh environment (UseFreshEnvironment) for as long as this lives: the
+// IPC namespace and Windows directory before it come back after.
+class ScopedFreshEnvironment {
+public:
+    ScopedFreshEnvironment() : m_sDir(UseFreshEnvironment()) {}
+    const std::string& dir() const { return m_sDir; }
+
+private:
+    ScopedVariable m_ipc{"LINKBAY_IPC_NAMESPACE", ""};
+    ScopedVariable m_windir{"LINKBAY_WINDIR", ""};
+    std::string m_sDir;
+};
+
 // Milliseconds on a monotonic clock, for measuring how long a call took.
 long long NowMs();
 
