@@ -175,7 +175,9 @@ TEST(KorvCommands, EachLineSendsItsDeviceCommandsAndAnswersItsRecord) {
         {"clear all", {"request a2 01 0100 0199", "request a4 1 500"}, {"CLEAR_ALL"},
          "a0\r" + RoiQueries() + "02 1\r01 65535\ra4 1 0\r",
          "a0\r\n" + RoiReplies({{1, "01 0100 0199"}}) + "02\r\n01\r\na4\r\n", kDone, "roi 1", "ok 1 100 199 0\n"},
-        {"active", {"request 92"}, {"SHOW_ACTIVE"}, "67\r", "67 8192\r\n", Shown(Record(FormatC, 1))},
+        {"active", {"request 92", "set active-bits 3"}, {"SHOW_ACTIVE"}, "67\r", "67 3\r\n", Shown(Record(FormatC, 1))},
+        {"true preset stops the run", Join(kNineOfTenSecondsTrue, {"advance 1000"}), {"SHOW_ACTIVE"}, "67\r", "67 0\r\n",
+         Shown(Record(FormatC, 0))},
         {"status", Join(kNineOfTenSecondsTrue, {"request 05 -700", "request 1F 1"}), {"SHOW_STATUS"},
          kPresetQueries + "02 0\r66\r68\r67\r64\r4f\r", kNineOfTenReplies + "67 8192\r\n64 -700\r\n4f 1\r\n",
          Shown(Record(FormatM, 225, 450, 1, 7))},
@@ -210,7 +212,14 @@ TEST(KorvCommands, EachLineSendsItsDeviceCommandsAndAnswersItsRecord) {
          "ok 4096\n"},
         // Analogue settings and high voltage.
         {"coarse gain out of range", {}, {"SET_GAIN_COARSE 65"}, "", "", BadLine(128)},
-        {"shaping 600", {}, {"SET_SHAPING 600"}, "0F 1\r", "0F\r\n", kDone, "reg 0F", "ok 1\n"},
+        {"settings read back", {},
+         {"SET_GAIN_COARSE 64", "SHOW_GAIN_COARSE", "SET_GAIN_FINE 4095", "SHOW_GAIN_FINE", "SET_GAIN_NEGATIVE",
+          "SHOW_GAIN_POLARITY", "SET_LLD 12", "SHOW_LLD", "SET_ULD 4000", "SHOW_ULD", "ENABLE_BLRE_AUTOMATIC",
+          "SHOW_BLRE_AUTOMATIC", "ENABLE_PUR", "SHOW_PUR", "ENABLE_HV", "SET_SHAPING 600", "SHOW_SHAPING"},
+         "06 64\r36\r07 4095\r37\r08 0\r38\r09 12\r39\r0A 4000\r3A\r0c 1\r3c\r0d 1\r3d\r1F 1\r0F 1\r3F\r",
+         "06\r\n36 64\r\n07\r\n37 4095\r\n08\r\n38 0\r\n09\r\n39 12\r\n0A\r\n3A 4000\r\n0c\r\n3c 1\r\n0d\r\n3d 1\r\n1F\r\n"
+         "0F\r\n3F 1\r\n",
+         Shown(Record(FormatC, 1)), "reg 0A", "ok 4000\n"},
         {"shaping 2", {}, {"SET_SHAPING 2"}, "", "", BadLine(128)},
         {"negative high voltage on", {"request 05 -1200", "request 1F 1"}, {"SHOW_HV"}, "64\r4f\r",
          "64 -1200\r\n4f 1\r\n", Shown(Record(FormatD, 1200, 7)), "reg 1F", "ok 1\n"},
@@ -240,6 +249,13 @@ TEST(KorvCommands, EachLineSendsItsDeviceCommandsAndAnswersItsRecord) {
          kClockReply + "2f\r\n", kDone, "request 5f", "ok 5f 01 31 27 10 30 4"},
         {"clock unreadable", {"fault +1 reject"}, {"SHOW_DATE"}, "5f\r", kRejection, kRejected},
         {"version", {}, {"SHOW_VERSION"}, "71\r", "71 1.05\r\n", Shown(Record(FormatF, "KORV-150"))},
+        {"serial number", {"set serial 4294967295"}, {"SHOW_SNUM"}, "6B\r", "6B 4294967295\r\n",
+         Shown(Record(FormatF, "4294967295"))},
+        // The integral covers the ROIs, or the whole spectrum without any, held at 32 bits.
+        {"integral over the rois", {"set-counts 99 1 2 3", "request a2 01 0100 0101"}, {"SHOW_INTEGRAL"}, "80\r",
+         "80 5\r\n", Shown(Record(FormatG, 5))},
+        {"integral of the spectrum", {"set-counts 99 1 2 3", "set-counts 4095 4294967295"}, {"SHOW_INTEGRAL"}, "80\r",
+         "80 4294967295\r\n", Shown(Record(FormatG, 4294967295u))},
         {"battery", {}, {"SHOW_STATUS_BATTERY"}, "63\r", "63 6.85\r\n", Shown("BATT 0 6.850000000000000 0.0000\n")},
         {"battery into a small buffer", {"set battery 12.5"}, {"SHOW_STATUS_BATTERY"}, "63\r", "63 12.50\r\n",
          BadLine(134), nullptr, nullptr, 39},
@@ -360,8 +376,10 @@ TEST(KorvClock, AnUnsetClockIsSetFromUtcAndThenKeptByTheInstrument) {
     EXPECT_EQ(sSent.substr(0, 11), "5f\r2f " + std::string(szDay));
     EXPECT_EQ(rig.Replied(), "5f 00 00 00 00 00 00\r\n2f\r\n");
     EXPECT_EQ(r.sResp, Record(FormatN, utc.tm_mday, utc.tm_mon + 1, utc.tm_year % 100));
-    // The instrument now reads back the date the driver set.
+    // The instrument now reads back the date the driver set, and stamps a start with it.
     EXPECT_EQ(Unescaped(OkValue(rig.Control("request 5f"))).substr(0, 12), "5f " + sSent.substr(6, 9));
+    rig.Step("> START");
+    EXPECT_EQ(rig.Exec("SHOW_DATE_START").sResp, r.sResp);
 }
 
 // ---- spectrum -------------------------------------------------------------------

@@ -29,6 +29,7 @@ TEST(SimControl, BadCommandsGetAnErrorThatSaysWhatIsExpected) {
         {"set-counts 0 4294967296", "err count '4294967296' is not a number from 0 to 4294967295\n"},
         {"counts 0 4097", "err usage: counts FIRST N (channels 0 to 4095)\n"},
         {"width 3", "err usage: width 1|2|4|auto\n"},
+        {"announce 0", "err usage: announce N|auto (N from 1 to 65535)\n"},
         {"advance -5", "err usage: advance MS (up to 3600000)\n"},
         {"set live-percent 101", "err cannot set live-percent to 101\n"},
         {"reg 04", "err usage: reg XX, XX the hexadecimal opcode of a setting (01 to 1F)\n"},
