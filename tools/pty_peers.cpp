@@ -8,7 +8,6 @@
 //   open N                 a fresh pty for COMn of the prefix  -> ok DEVICE
 //   write N HEX            send bytes to the device side       -> ok
 //   read N MAX TIMEOUT_MS  up to MAX bytes, until TIMEOUT_MS passes without any -> ok HEX
-//   pending N              bytes the device side sent, unread  -> ok COUNT
 //   settings N             the device side's line settings     -> ok BAUD DATABITS PARITY STOPBITS
 //   hangup N               close the master: the device side sees a hang-up -> ok
 //   link N PATH            point COMn of the prefix at PATH    -> ok
@@ -167,7 +166,6 @@ private:
     std::string Open(const Request& r);
     std::string Write(const Request& r);
     std::string Read(const Request& r);
-    std::string Pending(const Request& r);
     std::string Settings(const Request& r);
     std::string HangUp(const Request& r);
     std::string Link(const Request& r);
@@ -179,7 +177,6 @@ const Session::Verb Session::kVerbs[] = {
     {"open", 0, false, false, "open N", &Session::Open},
     {"write", 1, false, true, "write N HEX", &Session::Write},
     {"read", 2, false, true, "read N MAX TIMEOUT_MS", &Session::Read},
-    {"pending", 0, false, true, "pending N", &Session::Pending},
     {"settings", 0, false, true, "settings N", &Session::Settings},
     {"hangup", 0, false, true, "hangup N", &Session::HangUp},
     {"link", 1, true, false, "link N PATH", &Session::Link},
@@ -192,7 +189,7 @@ std::string Session::Answer(const std::string& sLine) {
         if (sVerb == verb.pszName) pVerb = &verb;
     }
     if (pVerb == nullptr) {
-        return "error unknown request " + Quoted(sVerb) + " (open, write, read, pending, settings, hangup, link)";
+        return "error unknown request " + Quoted(sVerb) + " (open, write, read, settings, hangup, link)";
     }
     std::vector<std::string> words;
     if (!SplitWords(sLine, pVerb->nArgs + 2, pVerb->bLastTakesRest, &words)) {
@@ -240,10 +237,6 @@ std::string Session::Read(const Request& r) {
     const std::string bytes =
         linkbay::sim::ReadUntilQuiet(m_peers[r.nPort]->fd(), static_cast<size_t>(cbMax), static_cast<int>(nTimeoutMs));
     return bytes.empty() ? "ok" : "ok " + ToHex(bytes);
-}
-
-std::string Session::Pending(const Request& r) {
-    return "ok " + std::to_string(linkbay::sim::BytesWaiting(m_peers[r.nPort]->fd()));
 }
 
 std::string Session::Settings(const Request& r) {

@@ -33,8 +33,6 @@ bool PtyPeer::write(const std::string& bytes) {
 
 std::string PtyPeer::read(size_t cbMax, int nTimeoutMs) { return sim::ReadUntilQuiet(m_fdMaster, cbMax, nTimeoutMs); }
 
-size_t PtyPeer::pendingFromDevice() const { return sim::BytesWaiting(m_fdMaster); }
-
 LineSettings PtyPeer::settings() const { return sim::ReadLineSettings(m_fdMaster); }
 
 void PtyPeer::hangUp() {

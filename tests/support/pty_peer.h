@@ -26,7 +26,6 @@ public:
     PtyPeer& operator=(const PtyPeer&) = delete;
 
     bool ok() const;
-    const std::string& devicePath() const { return m_sDevice; }
     // Makes COMn of this process reach the peer. On Windows that is a fresh
     // pty for COMn (for this and every other process of the prefix), and the
     // peer is the far end of the port it was bound to last.
@@ -35,8 +34,6 @@ public:
     bool write(const std::string& bytes);
     // Reads what arrives within the time limit, up to cbMax bytes.
     std::string read(size_t cbMax, int nTimeoutMs);
-    // Bytes the device side has written that the peer has not read yet.
-    size_t pendingFromDevice() const;
     LineSettings settings() const;
     // Closes the master: the device side sees a hang-up.
     void hangUp();

@@ -96,14 +96,6 @@ std::string PtyPeer::read(size_t cbMax, int nTimeoutMs) {
     return sResult;
 }
 
-size_t PtyPeer::pendingFromDevice() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::string sCount;
-    return Ask(m_pControl.get(), "pending " + std::to_string(m_nPort), &sCount)
-               ? static_cast<size_t>(strtoul(sCount.c_str(), nullptr, 10))
-               : 0;
-}
-
 LineSettings PtyPeer::settings() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     LineSettings settings;
