@@ -23,6 +23,7 @@
 #include "serial/rs232ci.h"
 #include "sim/byte_escapes.h"
 #include "support/debug_sink.h"
+#include "support/record_text.h"
 #include "support/sim_program.h"
 #include "support/test_env.h"
 
@@ -37,15 +38,6 @@ const char kMcbSection[] = "M97S01";  // the driver's detector section of DETHUB
 constexpr uint64_t kLongestAdvanceMs = 3600000;  // the most one "advance" takes
 constexpr int kSettleMs = 10;       // how long the wire log stays still to count as settled
 constexpr int kSettleLimitMs = 10000;
-
-// The record a writer makes of the values: the expected answer.
-template <typename Writer, typename... Values>
-std::string Record(Writer pfnWrite, Values... values) {
-    char sz[128] = {};
-    int32_t nLen = 0;
-    pfnWrite(static_cast<int32_t>(sizeof sz), sz, nLen, values...);
-    return sz;
-}
 
 struct Result {
     bool bOk = false;
