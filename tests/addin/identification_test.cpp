@@ -439,32 +439,23 @@ TEST(AddinInstrumentValues, DataAppLinesAndAnswers) {
     }
 }
 
-TEST(AddinInstrumentValues, DescriptionAndIdentifierOfEachDetector) {
+// Each detector is asked for its own values; a second input's defaults name
+// it. An answered description and identifier read as the file's do
+// (Detector.DescriptionAndIdentifierFallBackToDefaults).
+TEST(AddinInstrumentValues, DescriptionAndIdentifierOfASecondInputFallBackToItsDefaults) {
     ScriptedMcb mcb;
     ASSERT_TRUE(mcb.ready());
     mcb.identify(kKeepingInstrument);
     mcb.answer({Answer("SHOW_DATA_APP \"@DESC\"", "$Fbench 4\n", 1), Answer("SHOW_DATA_APP \"@ID\"", "$F1234x\n", 1),
                 Refusal("SHOW_DATA_APP \"@DESC\"", -1, 0, 2), Refusal("SHOW_DATA_APP \"@ID\"", -1, 0, 2)});
-    struct Expected {
-        int32_t nDet;
-        const char* pszDescription;
-        uint32_t dwId;
-        uint8_t bDefault;
-    };
-    const Expected kDetectors[] = {{1, "bench 4", 1234, 0}, {2, "MCB 97 Input 2", 9702, 1}};
-    for (const Expected& e : kDetectors) {
-        SCOPED_TRACE(e.nDet);
-        char szDescription[32] = "";
-        uint8_t bDefault = 9;
-        EXPECT_TRUE(mcb.addin().GetDescription(97, e.nDet, szDescription, sizeof szDescription, &bDefault));
-        EXPECT_STREQ(szDescription, e.pszDescription);
-        EXPECT_EQ(bDefault, e.bDefault);
-        uint32_t dwId = 0;
-        bDefault = 9;
-        EXPECT_TRUE(mcb.addin().GetDetectorId(97, e.nDet, &dwId, &bDefault));
-        EXPECT_EQ(dwId, e.dwId);
-        EXPECT_EQ(bDefault, e.bDefault);
-    }
+    char szDescription[32] = "";
+    uint8_t bDescriptionDefault = 9, bIdDefault = 9;
+    uint32_t dwId = 0;
+    EXPECT_TRUE(mcb.addin().GetDescription(97, 2, szDescription, sizeof szDescription, &bDescriptionDefault));
+    EXPECT_TRUE(mcb.addin().GetDetectorId(97, 2, &dwId, &bIdDefault));
+    EXPECT_STREQ(szDescription, "MCB 97 Input 2");
+    EXPECT_EQ(dwId, 9702u);
+    EXPECT_EQ(bDescriptionDefault + bIdDefault, 2);
 }
 
 std::string NRecord(uint32_t a, uint32_t b, uint32_t c) { return Record(FormatN, a, b, c); }
