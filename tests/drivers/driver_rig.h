@@ -138,6 +138,13 @@ public:
         r.sResp = buffer.data();
         return r;
     }
+    // The line, or attaching when there is none: then the result's bOk says
+    // whether the driver took the instrument.
+    Result ExecOrAttach(const char* pszLine) {
+        if (pszLine != nullptr) return Exec(pszLine);
+        Attach();
+        return {Present(), "", 0, 0};
+    }
     int32_t ReadData(int32_t nCount, uint32_t* pdwData) {
         m_bSettled = false;
         return m_driver->ReadData(1, 0, 0, nCount, pdwData);

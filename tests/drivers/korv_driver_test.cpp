@@ -72,13 +72,7 @@ TEST(KorvLink, ProbesAndRetriesOverAFaultyLine) {
         rig.Steps(c.setup);
         const size_t nDebug = rig.DebugMark();
         const long long nStart = NowMs();
-        Result r;
-        if (c.pszLine != nullptr) {
-            r = rig.Exec(c.pszLine);
-        } else {
-            rig.Attach();
-            r = {rig.Present(), "", 0, 0};
-        }
+        const Result r = rig.ExecOrAttach(c.pszLine);
         EXPECT_GE(NowMs() - nStart, c.nAtLeastMs);
         EXPECT_EQ(rig.Sent(), c.sSent);
         EXPECT_EQ(rig.Replied(), c.sReplied);

@@ -98,13 +98,7 @@ TEST(ZephLink, RetriesTransmissionFaultsOnceAndRejectionsNever) {
         rig.Steps(c.setup);
         rig.Mark();
         const size_t nDebug = rig.DebugMark();
-        Result r;
-        if (c.pszLine != nullptr) {
-            r = rig.Exec(c.pszLine);
-        } else {
-            rig.Attach();
-            r = {rig.Present(), "", 0, 0};
-        }
+        const Result r = rig.ExecOrAttach(c.pszLine);
         EXPECT_EQ(Frames(rig.Sent(), c.pszLine == nullptr), c.frames);
         ExpectResult(r, c.result);
         ExpectMessagesStartWith(rig.DebugSince(nDebug), c.debugPrefixes);
