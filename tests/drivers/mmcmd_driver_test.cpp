@@ -68,9 +68,6 @@ std::string F(float f) {
 }
 std::string T(const std::string& s) { return Hex(s + '\0'); }
 
-const Result kDone{true, "", 0, 0};
-Result Shown(const std::string& sRecord) { return {true, sRecord, 0, 0}; }
-
 // The texts, one after the other, in the debug output (some messages end
 // in a bare line feed, so they are not told apart as messages).
 void ExpectInOrder(const std::string& sText, const Texts& fragments) {
@@ -79,16 +76,6 @@ void ExpectInOrder(const std::string& sText, const Texts& fragments) {
         const size_t nFound = sText.find(sFragment, nAt);
         ASSERT_NE(nFound, std::string::npos) << "\"" << sFragment << "\" after " << nAt << " in:\n" << sText;
         nAt = nFound + sFragment.size();
-    }
-}
-
-void ExpectResult(const Result& r, const Result& expected) {
-    EXPECT_EQ(r.bOk, expected.bOk);
-    EXPECT_EQ(r.sResp, expected.sResp);
-    EXPECT_EQ(r.nMac, expected.nMac);
-    EXPECT_EQ(r.nMic, expected.nMic);
-    if (expected.nLen >= 0) {
-        EXPECT_EQ(r.nLen, expected.nLen);
     }
 }
 

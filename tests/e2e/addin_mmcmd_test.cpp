@@ -24,18 +24,6 @@ constexpr int32_t kMcb = 97;
 AddinBase& Addin() { return TheAddin().addin(); }
 const McbEntry& Entry() { return TheAddin().header().m_pMcbTable[kMcb - 97]; }
 
-std::string OkValue(const std::string& sReply) {
-    if (sReply == "ok\n") return std::string();
-    if (sReply.compare(0, 3, "ok ") != 0) return "<" + sReply + ">";
-    return sReply.substr(3, sReply.find('\n') - 3);
-}
-
-std::string StoredValue(const char* pszKey) {
-    char szValue[256] = "";
-    GetPrivateProfileStringA("M97S01", pszKey, "(none)", szValue, sizeof szValue, "DETHUB.INI");
-    return szValue;
-}
-
 class NumberedCommandDetector : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {

@@ -28,12 +28,7 @@ AddinBase& Addin() { return TheAddin().addin(); }
 const McbEntry& Entry() { return TheAddin().header().m_pMcbTable[kMcb - 97]; }
 int32_t Now() { return static_cast<int32_t>(time(nullptr)); }
 
-// DETHUB.INI read the way the library reads it, wherever the platform keeps it.
-std::string StoredValue(const char* pszKey) {
-    char szValue[512] = "";
-    GetPrivateProfileStringA("M97S01", pszKey, "(none)", szValue, sizeof szValue, "DETHUB.INI");
-    return szValue;
-}
+// DETHUB.INI's sections, read the way the library reads the file.
 std::string SectionNames() {
     char szNames[2048] = "";
     const DWORD cch = GetPrivateProfileStringA(nullptr, nullptr, "", szNames, sizeof szNames, "DETHUB.INI");

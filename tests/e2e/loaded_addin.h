@@ -8,6 +8,7 @@
 #include <string>
 
 #include "library_loader.h"
+#include "platform/platform.h"
 #include "support/debug_sink.h"
 #include "support/test_env.h"
 
@@ -27,6 +28,14 @@ struct LoadedAddin {
         std::ofstream(iniPath(), std::ios::binary) << sText;
     }
 };
+
+// A key of MCB 97's detector 1 in DETHUB.INI, read the way the library
+// reads it, wherever the platform keeps the file; "(none)" when missing.
+inline std::string StoredValue(const char* pszKey) {
+    char szValue[512] = "";
+    GetPrivateProfileStringA("M97S01", pszKey, "(none)", szValue, sizeof szValue, "DETHUB.INI");
+    return szValue;
+}
 
 inline LoadedAddin& TheAddin() {
     static LoadedAddin* s_pAddin = [] {

@@ -338,8 +338,8 @@ TEST(MmcmdProgram, AnswersAtItsOwnRateAndItsFaultsKeepTheFrames) {
         EXPECT_EQ(program.control("fault next hangup 200").substr(0, 3), "ok ");
         std::string nothing;
         EXPECT_TRUE(port.write(Req(158, 10)));
-        EXPECT_TRUE(WaitFor([&] { return !port.read(0, nothing); })) << "a zero-byte read must see the hang-up";
-        EXPECT_TRUE(WaitFor([&] { return program.control("status").find("returns=1") != std::string::npos; }));
+        EXPECT_TRUE(Eventually([&] { return !port.read(0, nothing); })) << "a zero-byte read must see the hang-up";
+        EXPECT_TRUE(Eventually([&] { return program.control("status").find("returns=1") != std::string::npos; }));
         ASSERT_TRUE(port.open(link, CBR_38400));
         EXPECT_EQ(port.exchange(Req(158, 10)), version);
         EXPECT_EQ(program.control("status"), "ok acquiring=0 exchanges=16 returns=1\n");
