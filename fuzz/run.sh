@@ -4,7 +4,7 @@
 # and the record writers, starting from every command word of every family, the profile (INI)
 # reader, starting from a few hand-written files, the simulated KORV, ZEPH and TAVO/PELLUX
 # instruments, each starting from a few scripts of driver requests and control lines, and the
-# ZEPH driver fed arbitrary replies, starting from nothing.
+# binary-protocol drivers (ZEPH, TAVO, PELLUX) fed arbitrary replies, starting from nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/fuzz}
@@ -12,7 +12,7 @@ limit=${2:-60}
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLINKBAY_FUZZ=ON -DLINKBAY_WERROR=ON -DBUILD_TESTING=OFF -DLINKBAY_BENCH=OFF >/dev/null
 cmake --build "$build" --target parse_command_fuzz make_seed_corpus profile_fuzz make_profile_seeds \
-  sim_fuzz zeph_sim_fuzz mmcmd_sim_fuzz make_sim_seeds zeph_driver_fuzz
+  sim_fuzz zeph_sim_fuzz mmcmd_sim_fuzz make_sim_seeds driver_reply_fuzz
 if [[ "$limit" == -runs=* ]]; then bound=$limit; else bound=-max_total_time=$limit; fi
 
 # fuzz TARGET WHAT [SEED_MAKER [ARGUMENTS...]]: a fresh corpus from the seed maker (without
@@ -31,4 +31,4 @@ fuzz profile_fuzz "the profile reader" make_profile_seeds
 fuzz sim_fuzz "the simulated KORV instrument" make_sim_seeds korv
 fuzz zeph_sim_fuzz "the simulated ZEPH instrument" make_sim_seeds zeph
 fuzz mmcmd_sim_fuzz "the simulated TAVO/PELLUX instrument" make_sim_seeds tavo
-fuzz zeph_driver_fuzz "the ZEPH driver's reply handling"
+fuzz driver_reply_fuzz "the ZEPH, TAVO and PELLUX drivers' reply handling"
