@@ -1,0 +1,34 @@
+// Reading the "$" answer records a driver writes: a kind letter, fixed-width
+// decimal fields or a text, and for most kinds three checksum digits (the
+// sum of the bytes before them, modulo 256).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace linkbay_host {
+
+struct AnswerRecord {
+    char cKind = 0;
+    std::vector<uint32_t> fields;  // the numeric kinds: A C D G M N
+    std::string sText;             // F and J: the text; I: "T" or "F"
+    bool bHasChecksum = false;
+    bool bChecksumOk = false;
+};
+
+// False for a line that is no record of a known kind, or whose fields are
+// not all digits; a wrong checksum still parses, with bChecksumOk false.
+bool ParseAnswerRecord(const std::string& sLine, AnswerRecord& record);
+
+// The lines of a response, without their line ends.
+std::vector<std::string> ResponseLines(const std::string& sResponse);
+
+// The unsigned value of the first numeric record ($A, $C, $G) in a response;
+// false when the response holds none.
+bool RecordValue(const std::string& sResponse, uint32_t& dwValue);
+
+// The three numbers of a "$N" record (a date or a clock time); false otherwise.
+bool RecordTriple(const std::string& sResponse, uint32_t (&values)[3]);
+
+}  // namespace linkbay_host

@@ -1,0 +1,125 @@
+// The host program's bench commands against simulated instruments of every
+// family. Spectrum files are read back by tests/e2e/spectrum_file_reader.py,
+// which shares no code with the host, and compared with what the simulator
+// holds.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/host_process.h"
+#include "support/child_process.h"
+#include "support/sim_program.h"
+
+namespace linkbay {
+namespace test {
+namespace {
+
+struct FamilyCase {
+    const char* pszModel;
+    const char* pszKeyword;
+    int nPort;
+    size_t nChannels;     // the memory's, which the conversion gain uses at start
+    const char* pszRois;  // TAVO and PELLUX keep ROIs in the instrument: no flags in their channel words
+    bool bComputerClock;  // ZEPH's start is the computer's clock at START, not the instrument's
+};
+const FamilyCase kFamilies[] = {
+    {"korv", "KORV", 1, 4096, "100-119", false},
+    {"zeph", "ZEPH", 2, 4096, "100-119", true},
+    {"tavo", "TAVO", 4, 16384, "none", false},
+    {"pellux", "PELLUX", 5, 16384, "none", false},
+};
+constexpr const char* kInstrumentClock = "2026-03-01 12:00:05";
+
+// Seconds of a wall-clock time "YYYY-MM-DD?hh:mm:ss", counted as if UTC; -1 when it is none.
+long long WallSeconds(const std::string& sTime) {
+    tm fields{};
+    if (sscanf(sTime.c_str(), "%d-%d-%d%*c%d:%d:%d", &fields.tm_year, &fields.tm_mon, &fields.tm_mday,
+               &fields.tm_hour, &fields.tm_min, &fields.tm_sec) != 6)
+        return -1;
+    fields.tm_year -= 1900;
+    fields.tm_mon -= 1;
+    return static_cast<long long>(timegm(&fields));
+}
+
+long long ComputerWallSeconds() {
+    const time_t tNow = time(nullptr);
+    tm local{};
+    localtime_r(&tNow, &local);
+    return static_cast<long long>(timegm(&local));
+}
+
+std::string McbOf(int nPort) { return std::to_string(96 + nPort); }
+
+// "key rest of the line" for each line of the reader's output.
+std::map<std::string, std::string> ReadBack(const std::string& sPath) {
+    ChildProcess reader(LINKBAY_SPECTRUM_READER, {sPath});
+    std::map<std::string, std::string> items;
+    std::istringstream lines(Finish(reader).sOutput);
+    for (std::string sLine; std::getline(lines, sLine);) {
+        const size_t nSpace = sLine.find(' ');
+        items[sLine.substr(0, nSpace)] = nSpace == std::string::npos ? "" : sLine.substr(nSpace + 1);
+    }
+    return items;
+}
+
+// "ok TRUE LIVE" in microseconds; the instrument reports whole 20 ms ticks.
+std::pair<std::string, std::string> TicksAsSeconds(const std::string& sTimes) {
+    unsigned long long nTrue = 0;
+    unsigned long long nLive = 0;
+    sscanf(sTimes.c_str(), "ok %llu %llu", &nTrue, &nLive);
+    const auto seconds = [](unsigned long long n) {
+        char szText[32];
+        snprintf(szText, sizeof szText, "%.2f", static_cast<double>(n / 20000) * 0.02);
+        return std::string(szText);
+    };
+    return {seconds(nLive), seconds(nTrue)};
+}
+
+TEST(HostBench, EveryFormatOfEveryFamilyReadsBackAsTheInstrumentHoldsIt) {
+    PrivateEnvironment environment;
+    const std::string sLog = environment.dir() + "/debug.log";
+    for (const FamilyCase& family : kFamilies) {
+        SCOPED_TRACE(family.pszModel);
+        SimulatorProgram simulator(family.nPort, {"--no-pacing"}, family.pszModel);
+        ASSERT_TRUE(simulator.ready()) << simulator.problem();
+        WriteIni(environment.dir(), "[CONFIG]\r\nCOM" + std::to_string(family.nPort) + "=" + family.pszKeyword + "\r\n");
+        ASSERT_EQ(simulator.control(std::string("date ") + kInstrumentClock), "ok\n");
+        const std::string sMcb = McbOf(family.nPort);
+        const long long nStart = family.bComputerClock ? ComputerWallSeconds() : WallSeconds(kInstrumentClock);
+        for (const char* pszLine : {"START", "SET_ROI 100,20", "STOP"})
+            ASSERT_EQ(RunHost({"send", sMcb, "1", pszLine}, sLog).nExit, 0) << pszLine;
+        std::string sCounts = simulator.control("counts 0 " + std::to_string(family.nChannels));
+        sCounts = sCounts.substr(3, sCounts.size() - 4);  // past "ok ", before the line feed
+        const auto times = TicksAsSeconds(simulator.control("times"));
+
+        struct FormatCase {
+            const char* pszExtension;
+            bool bHasTimes;
+        };
+        for (const FormatCase& format : {FormatCase{"csv", false}, FormatCase{"spe", true},
+                                         FormatCase{"n42", true}, FormatCase{"json", true}}) {
+            SCOPED_TRACE(format.pszExtension);
+            const std::string sPath = environment.dir() + "/spectrum." + format.pszExtension;
+            const HostRun run = RunHost({"read", sMcb, "--output", sPath}, sLog);
+            ASSERT_EQ(run.nExit, 0) << run.sOutput;
+            std::map<std::string, std::string> items = ReadBack(sPath);
+            EXPECT_EQ(items["channels"], std::to_string(family.nChannels));
+            EXPECT_TRUE(items["counts"] == sCounts) << "the counts differ from the simulator's";
+            EXPECT_EQ(items["live"], format.bHasTimes ? times.first : "none");
+            EXPECT_EQ(items["true"], format.bHasTimes ? times.second : "none");
+            if (format.bHasTimes)
+                EXPECT_NEAR(WallSeconds(items["start"]), nStart, 2) << items["start"];
+            else
+                EXPECT_EQ(items["start"], "none");
+            EXPECT_EQ(items["rois"], format.bHasTimes ? family.pszRois : "none");
+        }
+    }
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace linkbay
