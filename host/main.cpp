@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "acquire.h"
 #include "commands.h"
 #include "demo.h"
 #include "library_loader.h"
@@ -49,6 +50,10 @@ struct Request {
     bool bNoOpen = false;
     std::string sOutput;
     std::string sFormat;
+    std::vector<std::string> targetWords;
+    double dLiveSeconds = 0;
+    double dTrueSeconds = 0;
+    bool bClear = false;
 };
 
 CLI::Validator NumberIn(long nLow, long nHigh, const std::string& sWhat) {
@@ -214,6 +219,26 @@ int RunRead(AddinLibrary& library, const Request& request) {
     return kExitDone;
 }
 
+int RunAcquireCommand(AddinLibrary& library, const Request& request) {
+    linkbay_host::AcquireRequest acquire;
+    std::string sError;
+    if (!linkbay_host::ParseAcquireTargets(request.targetWords, acquire.targets, sError)) {
+        fprintf(stderr, "linkbay: acquire: %s\n", sError.c_str());
+        return kExitUsage;
+    }
+    acquire.bLivePreset = request.dLiveSeconds > 0;
+    acquire.dPresetSeconds = acquire.bLivePreset ? request.dLiveSeconds : request.dTrueSeconds;
+    acquire.bClear = request.bClear;
+    acquire.sOutput = request.sOutput;
+    acquire.sFormat = request.sFormat;
+    linkbay_host::SpectrumFormat format;
+    if (!linkbay_host::ChooseSpectrumFormat(request.sFormat, request.sOutput, format, sError)) {
+        fprintf(stderr, "linkbay: acquire: %s\n", sError.c_str());
+        return kExitUsage;
+    }
+    return linkbay_host::RunAcquire(library, acquire);
+}
+
 // Every command but demo loads the add-in first; demo sets up the
 // environment the library reads before it loads it.
 using Runner = std::function<int(AddinLibrary&)>;
@@ -276,6 +301,25 @@ int main(int argc, char** argv) {
     pRead->add_option("--output,-o", request.sOutput, "the file; its extension picks the format")->type_name("FILE");
     pRead->add_option("--format,-f", request.sFormat, linkbay_host::SpectrumFormatNames() + " (default: from FILE, else csv)")
         ->type_name("FORMAT");
+    CLI::App* pAcquire = app.add_subcommand("acquire", "set a preset, start, show the progress, stop at the preset or on "
+                                                       "Ctrl-C, and save or summarise the spectrum");
+    pAcquire->add_option("MCB", request.targetWords, "one or more MCBs (97..101), each optionally followed by its "
+                                                     "detector (from 1): acquire 97 99 2")
+        ->required();
+    // Up to ten days in ticks of 20 ms: far within what a preset record holds.
+    const auto presetRange = CLI::Range(0.02, 864000.0);
+    CLI::Option* pLive = pAcquire->add_option("--live", request.dLiveSeconds, "live-time preset in seconds")
+                             ->check(presetRange)
+                             ->type_name("S");
+    CLI::Option* pTrue = pAcquire->add_option("--true", request.dTrueSeconds, "true-time (real) preset in seconds")
+                             ->check(presetRange)
+                             ->type_name("S");
+    pLive->excludes(pTrue);
+    pAcquire->add_flag("--clear", request.bClear, "clear the spectrum and the times first");
+    pAcquire->add_option("--output,-o", request.sOutput, "the file (several MCBs: FILE-MCB.ext each); its extension "
+                                                         "picks the format; without it a summary is printed")
+        ->type_name("FILE");
+    pAcquire->add_option("--format,-f", request.sFormat, linkbay_host::SpectrumFormatNames())->type_name("FORMAT");
     CLI::App* pDemo = app.add_subcommand("demo", "simulated instruments of every family, then list, a few command lines "
                                                  "and their spectra; cleans up after itself (also on Ctrl-C)");
     CLI::App* pInfo = app.add_subcommand("info", "open the add-in, print its header values, close it");
@@ -295,12 +339,17 @@ int main(int argc, char** argv) {
         return nExit == 0 ? kExitDone : kExitUsage;
     }
 
+    if (pAcquire->parsed() && pLive->count() + pTrue->count() == 0) {
+        fprintf(stderr, "linkbay: acquire needs a preset: --live S or --true S (linkbay acquire --help)\n");
+        return kExitUsage;
+    }
     const std::string sLibrary = LibraryPath(request, argv[0]);
     if (pDemo->parsed()) return linkbay_host::RunDemo(argv[0], sLibrary);
     return RunWithLibrary(sLibrary, [&](AddinLibrary& library) {
         if (pList->parsed()) return RunList(library, request.bJson);
         if (pSend->parsed()) return RunSend(library, request);
         if (pRead->parsed()) return RunRead(library, request);
+        if (pAcquire->parsed()) return RunAcquireCommand(library, request);
         if (pInfo->parsed()) return RunInfo(library);
         if (pHold->parsed()) return RunHold(library, !request.bNoOpen);
         return kExitUsage;

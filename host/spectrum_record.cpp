@@ -13,15 +13,6 @@ bool ReadTicks(AddinBase& addin, int32_t nMcb, int32_t nDet, const char* pszLine
     return result.ok() && RecordValue(result.sResponse, dwTicks);
 }
 
-// The channels the conversion gain uses; 0 (all of the memory) when the
-// instrument does not say or says more than the memory holds.
-int32_t ChannelsInUse(AddinBase& addin, int32_t nMcb, int32_t nDet) {
-    uint32_t dwGain = 0;
-    const DialogResult result = SendLine(addin, nMcb, nDet, "SHOW_GAIN_CONVERSION");
-    if (!result.ok() || !RecordValue(result.sResponse, dwGain)) return 0;
-    return dwGain <= static_cast<uint32_t>(addin.GetChannels(nMcb, nDet)) ? static_cast<int32_t>(dwGain) : 0;
-}
-
 bool ReadTriple(AddinBase& addin, int32_t nMcb, int32_t nDet, const char* pszLine, uint32_t (&values)[3]) {
     const DialogResult result = SendLine(addin, nMcb, nDet, pszLine);
     return result.ok() && RecordTriple(result.sResponse, values);
@@ -57,6 +48,13 @@ bool MarkedStartTime(AddinBase& addin, int32_t nMcb, int32_t nDet, CivilTime& st
 }
 
 }  // namespace
+
+int32_t ChannelsInUse(AddinBase& addin, int32_t nMcb, int32_t nDet) {
+    uint32_t dwGain = 0;
+    const DialogResult result = SendLine(addin, nMcb, nDet, "SHOW_GAIN_CONVERSION");
+    if (!result.ok() || !RecordValue(result.sResponse, dwGain)) return 0;
+    return dwGain <= static_cast<uint32_t>(addin.GetChannels(nMcb, nDet)) ? static_cast<int32_t>(dwGain) : 0;
+}
 
 bool ReadStartTime(AddinBase& addin, int32_t nMcb, int32_t nDet, CivilTime& start) {
     return InstrumentStartTime(addin, nMcb, nDet, start) || MarkedStartTime(addin, nMcb, nDet, start);

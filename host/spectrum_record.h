@@ -41,6 +41,10 @@ struct SpectrumRecord {
 // counts were read. The add-in must be open.
 SpectrumRecord ReadSpectrumRecord(AddinLibrary& library, int32_t nMcb, int32_t nDet);
 
+// The channels the conversion gain uses; 0 (all of the memory) when the
+// instrument does not say or says more than the memory holds.
+int32_t ChannelsInUse(AddinBase& addin, int32_t nMcb, int32_t nDet);
+
 // The start of the acquisition from SHOW_DATE_START and SHOW_TIME_START,
 // else from the start the add-in marked; false when neither is known.
 bool ReadStartTime(AddinBase& addin, int32_t nMcb, int32_t nDet, CivilTime& start);

@@ -4,14 +4,20 @@
 // holds.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "e2e/host_process.h"
 #include "support/child_process.h"
+#include "support/file_text.h"
 #include "support/sim_program.h"
 
 namespace linkbay {
@@ -116,6 +122,62 @@ TEST(HostBench, EveryFormatOfEveryFamilyReadsBackAsTheInstrumentHoldsIt) {
             else
                 EXPECT_EQ(items["start"], "none");
             EXPECT_EQ(items["rois"], format.bHasTimes ? family.pszRois : "none");
+        }
+    }
+}
+
+// What happens to the run while it acquires.
+enum class During { Nothing, Interrupt, PortVanishes };
+
+TEST(HostBench, AcquireStopsAtThePresetOrOnInterruptAndLeavesNoFileOfALostInstrument) {
+    PrivateEnvironment environment;
+    struct Case {
+        const char* pszName;
+        std::vector<std::string> args;
+        During during;
+        int nExit;
+        std::vector<std::string> files;  // written, in the test's directory
+    };
+    const Case cases[] = {
+        {"live preset", {"acquire", "97", "--live", "2", "--clear", "-o", "live.json"}, During::Nothing, 0, {"live.json"}},
+        {"true preset, two instruments", {"acquire", "97", "98", "1", "--true", "2", "--clear", "-o", "two.json"},
+         During::Nothing, 0, {"two-97.json", "two-98.json"}},
+        {"interrupted", {"acquire", "97", "--live", "1000", "--clear", "-o", "stopped.json"}, During::Interrupt, 0,
+         {"stopped.json"}},
+        {"port vanishes", {"acquire", "97", "--live", "1000", "--clear", "-o", "lost.json"}, During::PortVanishes, 1, {}},
+        {"no preset", {"acquire", "97"}, During::Nothing, 2, {}},
+        {"not an MCB", {"acquire", "97", "102", "--live", "1"}, During::Nothing, 2, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        // Time runs 20 times faster: a preset of 2 s takes a tenth of one.
+        SimulatorProgram korv(1, {"--no-pacing", "--time-scale", "20"}, "korv");
+        SimulatorProgram zeph(2, {"--no-pacing", "--time-scale", "20"}, "zeph");
+        ASSERT_TRUE(korv.ready() && zeph.ready()) << korv.problem() << zeph.problem();
+        WriteIni(environment.dir(), "[CONFIG]\r\nCOM1=KORV\r\nCOM2=ZEPH\r\n");
+        std::vector<std::string> args = c.args;
+        for (std::string& sArg : args)
+            if (sArg.find(".json") != std::string::npos) sArg = environment.dir() + "/" + sArg;
+        auto host = StartHost(args, environment.dir() + "/debug.log");
+        if (c.during != During::Nothing) {
+            ASSERT_NE(host->readLine().find("acquiring MCB 97"), std::string::npos);
+            if (c.during == During::Interrupt) ::kill(host->pid(), SIGINT);
+            if (c.during == During::PortVanishes) korv.control("quit");
+        }
+        const HostRun run = Finish(*host);
+        EXPECT_EQ(run.nExit, c.nExit) << run.sOutput;
+        std::vector<std::string> written;
+        for (const std::string& sName : DirectoryEntries(environment.dir()))
+            if (sName.find(".json") != std::string::npos) written.push_back(sName);
+        std::sort(written.begin(), written.end());
+        EXPECT_EQ(written, c.files);
+        for (const std::string& sName : c.files) {
+            std::map<std::string, std::string> items = ReadBack(environment.dir() + "/" + sName);
+            EXPECT_GE(std::stod(items["live"]), c.during == During::Nothing ? 1.9 : 0.02) << sName;
+            std::remove((environment.dir() + "/" + sName).c_str());
+        }
+        if (c.during != During::PortVanishes) {
+            EXPECT_EQ(korv.control("status").substr(0, 14), "ok acquiring=0");
         }
     }
 }
