@@ -24,6 +24,8 @@
 #include "demo.h"
 #include "library_loader.h"
 #include "linkbay/families.h"
+#include "plot.h"
+#include "spectrum_record.h"
 
 extern char** environ;
 
@@ -39,7 +41,7 @@ struct DemoPort {
     int nPort;
     int32_t nDeviceType;       // LINKBAY_DEVICE_*: the simulator model and the DETHUB.INI keyword
     int32_t nLivePresetTicks;  // of 20 ms
-    int32_t nConversionGain;   // channels the demo uses (a large memory takes long to read at 38400 baud); 0: all
+    int32_t nConversionGain;   // channels the demo uses (a large memory takes long to read at 38400 baud); 0: all of them
 };
 constexpr DemoPort kDemoPorts[] = {{1, LINKBAY_DEVICE_KORV, 1500, 0}, {2, LINKBAY_DEVICE_ZEPH, 1250, 0},
                                    {3, LINKBAY_DEVICE_KORV, 1000, 0}, {4, LINKBAY_DEVICE_TAVO, 1100, 2048},
@@ -49,6 +51,7 @@ const LinkbayFamily& FamilyOf(const DemoPort& port) { return *LinkbayFindFamily(
 constexpr const char* kTimeScale = "10";  // acquisition seconds per real second
 constexpr int kSimulatorStartMs = 5000;
 constexpr int kStopWaitMs = 3000;
+constexpr const char* kPlotFile = "linkbay-demo.png";  // in the current directory: the demo keeps it
 
 class Simulator {
 public:
@@ -220,6 +223,15 @@ bool WriteConfiguration(const std::string& sDir) {
     return static_cast<bool>(ini);
 }
 
+void SavePlot(const SpectrumRecord& record) {
+    if (record.spectrum.nResult != 1) return;
+    std::string sError;
+    if (PlotSpectrum(record, PlotRequest{kPlotFile, true, 1000, 600}, sError))
+        printf("  picture of it: %s (linkbay plot)\n", kPlotFile);
+    else
+        printf("  no picture of it: %s\n", sError.c_str());
+}
+
 void RunScript(AddinLibrary& library) {
     AddinBase& addin = *library.addin();
     Section("linkbay list");
@@ -237,6 +249,7 @@ void RunScript(AddinLibrary& library) {
         if (Interrupted()) return;
     }
     ShowLine(addin, McbOf(kDemoPorts[0].nPort), "SHOW_LIVE");
+    ShowLine(addin, McbOf(kDemoPorts[0].nPort), "SET_ROI 620,90");  // around the first peak, shaded in the plot
     ShowLine(addin, McbOf(kDemoPorts[0].nPort), "SET_GAIN_FINE 99999");  // out of range: the parser's pair
 
     Section((std::string("acquisition (live-time presets; simulated time runs ") + kTimeScale + "x)").c_str());
@@ -251,7 +264,9 @@ void RunScript(AddinLibrary& library) {
         const std::string sTitle = "COM" + std::to_string(port.nPort) + " (MCB " + std::to_string(McbOf(port.nPort)) + ")";
         printf("reading the spectrum of %s ...\n", sTitle.c_str());
         fflush(stdout);
-        PrintSpectrumSummary(ReadWholeSpectrum(addin, McbOf(port.nPort), 1, port.nConversionGain), sTitle.c_str());
+        const SpectrumRecord record = ReadSpectrumRecord(library, McbOf(port.nPort), 1);
+        PrintSpectrumSummary(record.spectrum, sTitle.c_str());
+        if (&port == &kDemoPorts[0]) SavePlot(record);
     }
 }
 

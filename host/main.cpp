@@ -15,6 +15,9 @@
 #include "commands.h"
 #include "demo.h"
 #include "library_loader.h"
+#ifdef LINKBAY_HOST_PLOT
+#include "plot.h"
+#endif
 #include "spectrum_files.h"
 #include "spectrum_record.h"
 
@@ -27,11 +30,12 @@ constexpr int kExitDone = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 
-#ifdef LINKBAY_HOST_N42
-constexpr const char* kBuildNote = "";
+#if defined(LINKBAY_HOST_N42) && defined(LINKBAY_HOST_PLOT)
+constexpr const char* kBuildNote = "\nplot and n42 files are Linux-only: their libraries have no Windows build.";
 #else
 constexpr const char* kBuildNote =
-    "\nThis Windows build writes csv, spe and json; n42 output needs a library that has no Windows build.\n";
+    "\nThis Windows build has no plot command and writes csv, spe and json, not n42: their libraries have no "
+    "Windows build.";
 #endif
 
 constexpr const char* kFooter =
@@ -54,6 +58,11 @@ struct Request {
     double dLiveSeconds = 0;
     double dTrueSeconds = 0;
     bool bClear = false;
+    std::string sSource;
+    std::string sPicture = "spectrum.png";
+    bool bLog = false;
+    int nWidth = 1000;
+    int nHeight = 600;
 };
 
 CLI::Validator NumberIn(long nLow, long nHigh, const std::string& sWhat) {
@@ -239,6 +248,30 @@ int RunAcquireCommand(AddinLibrary& library, const Request& request) {
     return linkbay_host::RunAcquire(library, acquire);
 }
 
+#ifdef LINKBAY_HOST_PLOT
+// SOURCE is an MCB, whose spectrum is read now, or a spectrum file.
+int RunPlot(AddinLibrary* pLibrary, const Request& request) {
+    linkbay_host::SpectrumRecord record;
+    std::string sError;
+    if (pLibrary == nullptr) {
+        if (!linkbay_host::LoadSpectrumFile(request.sSource, record, sError)) return Fail("plot: " + sError);
+    } else {
+        AddinBase& addin = *pLibrary->addin();
+        addin.Open();
+        if (addin.IsValidDetector(request.nMcb, request.nDet))
+            record = linkbay_host::ReadSpectrumRecord(*pLibrary, request.nMcb, request.nDet);
+        addin.Close();
+        if (record.spectrum.nResult != 1)
+            return Fail("plot: no spectrum from detector " + std::to_string(request.nDet) + " of MCB " +
+                        std::to_string(request.nMcb) + ": see 'linkbay list'");
+    }
+    linkbay_host::PlotRequest plot{request.sPicture, request.bLog, request.nWidth, request.nHeight};
+    if (!linkbay_host::PlotSpectrum(record, plot, sError)) return Fail("plot: " + sError);
+    printf("%s: %zu channels drawn\n", request.sPicture.c_str(), record.spectrum.counts.size());
+    return kExitDone;
+}
+#endif
+
 // Every command but demo loads the add-in first; demo sets up the
 // environment the library reads before it loads it.
 using Runner = std::function<int(AddinLibrary&)>;
@@ -320,6 +353,17 @@ int main(int argc, char** argv) {
                                                          "picks the format; without it a summary is printed")
         ->type_name("FILE");
     pAcquire->add_option("--format,-f", request.sFormat, linkbay_host::SpectrumFormatNames())->type_name("FORMAT");
+#ifdef LINKBAY_HOST_PLOT
+    CLI::App* pPlot = app.add_subcommand("plot", "a picture of a spectrum (PNG or SVG): counts against channel, ROIs "
+                                                 "shaded, the detector and its times in the title");
+    pPlot->add_option("SOURCE", request.sSource, "an MCB (97..101), read now, or a .csv, .spe or .n42 file")->required();
+    pPlot->add_option("DET", request.nDet, "the MCB's detector, from 1")
+        ->check(NumberIn(1, LINKBAY_MAX_DETECTORS, "a detector number from 1 to 32"));
+    pPlot->add_option("--output,-o", request.sPicture, "the picture: .png or .svg (default spectrum.png)")->type_name("FILE");
+    pPlot->add_flag("--log", request.bLog, "logarithmic counts");
+    pPlot->add_option("--width", request.nWidth, "pixels (default 1000)")->check(CLI::Range(200, 10000));
+    pPlot->add_option("--height", request.nHeight, "pixels (default 600)")->check(CLI::Range(200, 10000));
+#endif
     CLI::App* pDemo = app.add_subcommand("demo", "simulated instruments of every family, then list, a few command lines "
                                                  "and their spectra; cleans up after itself (also on Ctrl-C)");
     CLI::App* pInfo = app.add_subcommand("info", "open the add-in, print its header values, close it");
@@ -344,12 +388,20 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     const std::string sLibrary = LibraryPath(request, argv[0]);
+#ifdef LINKBAY_HOST_PLOT
+    const bool bPlotFromInstrument = linkbay_host::ParseNumber(request.sSource.c_str(), LINKBAY_FIRST_MCB,
+                                                               LINKBAY_FIRST_MCB + LINKBAY_MCB_COUNT - 1, request.nMcb);
+    if (pPlot->parsed() && !bPlotFromInstrument) return RunPlot(nullptr, request);
+#endif
     if (pDemo->parsed()) return linkbay_host::RunDemo(argv[0], sLibrary);
     return RunWithLibrary(sLibrary, [&](AddinLibrary& library) {
         if (pList->parsed()) return RunList(library, request.bJson);
         if (pSend->parsed()) return RunSend(library, request);
         if (pRead->parsed()) return RunRead(library, request);
         if (pAcquire->parsed()) return RunAcquireCommand(library, request);
+#ifdef LINKBAY_HOST_PLOT
+        if (pPlot->parsed()) return RunPlot(&library, request);
+#endif
         if (pInfo->parsed()) return RunInfo(library);
         if (pHold->parsed()) return RunHold(library, !request.bNoOpen);
         return kExitUsage;

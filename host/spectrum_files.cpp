@@ -1,8 +1,11 @@
 #include "spectrum_files.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "json_text.h"
@@ -14,6 +17,11 @@ namespace linkbay_host {
 namespace {
 
 using Writer = std::string (*)(const SpectrumRecord&);
+using Reader = bool (*)(const std::string& sText, SpectrumRecord& record, std::string& sError);
+
+// More channels than any instrument has: a file that claims more is not a spectrum.
+constexpr size_t kMaxChannels = size_t{1} << 20;
+constexpr double kMaxSeconds = 1e8;
 
 std::string Printf(const char* pszFormat, double dValue) {
     char szText[64];
@@ -70,24 +78,154 @@ std::string JsonText(const SpectrumRecord& record) {
            "],\"counts\":[" + sCounts + "]}\n";
 }
 
+bool ParseCount(const std::string& sText, uint32_t& nCount) {
+    if (sText.empty() || sText.find_first_not_of("0123456789") != std::string::npos || sText.size() > 10) return false;
+    const unsigned long long n = strtoull(sText.c_str(), nullptr, 10);
+    nCount = static_cast<uint32_t>(n);
+    return n <= UINT32_MAX;
+}
+
+bool AddCount(const std::string& sWord, std::vector<uint32_t>& counts, std::string& sError) {
+    uint32_t nCount = 0;
+    if (!ParseCount(sWord, nCount)) {
+        sError = "'" + sWord + "' is not a count (0 to 4294967295)";
+        return false;
+    }
+    if (counts.size() >= kMaxChannels) {
+        sError = "more than " + std::to_string(kMaxChannels) + " channels";
+        return false;
+    }
+    counts.push_back(nCount);
+    return true;
+}
+
+bool ReadCsv(const std::string& sText, SpectrumRecord& record, std::string& sError) {
+    std::istringstream lines(sText);
+    std::string sLine;
+    if (!std::getline(lines, sLine) || sLine.rfind("channel,counts", 0) != 0) {
+        sError = "line 1 is not the header 'channel,counts'";
+        return false;
+    }
+    std::vector<uint32_t>& counts = record.spectrum.counts;
+    for (size_t nLine = 2; std::getline(lines, sLine); ++nLine) {
+        if (!sLine.empty() && sLine.back() == '\r') sLine.pop_back();
+        if (sLine.empty()) continue;
+        const size_t nComma = sLine.find(',');
+        if (nComma == std::string::npos || sLine.substr(0, nComma) != std::to_string(counts.size()) ||
+            !AddCount(sLine.substr(nComma + 1), counts, sError)) {
+            sError = "line " + std::to_string(nLine) + ": expected '" + std::to_string(counts.size()) + ",COUNT'" +
+                     (sError.empty() ? "" : " (" + sError + ")");
+            return false;
+        }
+    }
+    return true;
+}
+
+uint32_t SecondsToTicks(double dSeconds) { return static_cast<uint32_t>(std::lround(dSeconds / kSecondsPerTick)); }
+
+bool ReadSpeTimes(const std::string& sBody, SpectrumRecord& record) {
+    double dLive = -1;
+    double dTrue = -1;
+    std::istringstream words(sBody);
+    if (!(words >> dLive >> dTrue) || dLive < 0 || dTrue < 0 || dLive > kMaxSeconds || dTrue > kMaxSeconds) return false;
+    record.dwLiveTicks = SecondsToTicks(dLive);
+    record.dwTrueTicks = SecondsToTicks(dTrue);
+    record.bHasLive = record.bHasTrue = true;
+    return true;
+}
+
+bool ReadSpeDate(const std::string& sBody, SpectrumRecord& record) {
+    CivilTime& t = record.start;
+    char chExtra = 0;
+    if (sscanf(sBody.c_str(), " %d/%d/%d %d:%d:%d %c", &t.nMonth, &t.nDay, &t.nYear, &t.nHour, &t.nMinute, &t.nSecond,
+               &chExtra) != 6)
+        return false;
+    record.bHasStart = true;
+    return true;
+}
+
+bool ReadSpeRois(const std::string& sBody, SpectrumRecord& record) {
+    std::istringstream words(sBody);
+    size_t nRois = 0;
+    if (!(words >> nRois) || nRois > kMaxChannels) return false;
+    for (size_t i = 0; i < nRois; ++i) {
+        size_t nFirst = 0;
+        size_t nLast = 0;
+        if (!(words >> nFirst >> nLast) || nLast < nFirst || nLast >= kMaxChannels) return false;
+        record.spectrum.rois.push_back(RoiRun{nFirst, nLast - nFirst + 1});
+    }
+    return true;
+}
+
+bool ReadSpeData(const std::string& sBody, SpectrumRecord& record, std::string& sError) {
+    std::istringstream words(sBody);
+    size_t nFirst = 0;
+    size_t nLast = 0;
+    if (!(words >> nFirst >> nLast) || nFirst != 0 || nLast >= kMaxChannels) {
+        sError = "$DATA: the channel range must be '0 LAST'";
+        return false;
+    }
+    for (std::string sWord; words >> sWord;)
+        if (!AddCount(sWord, record.spectrum.counts, sError)) return false;
+    if (record.spectrum.counts.size() != nLast + 1) {
+        sError = "$DATA: " + std::to_string(record.spectrum.counts.size()) + " counts for channels 0 to " + std::to_string(nLast);
+        return false;
+    }
+    return true;
+}
+
+// "$NAME:" lines open sections; each section's lines are its body.
+bool ReadSpe(const std::string& sText, SpectrumRecord& record, std::string& sError) {
+    std::istringstream lines(sText);
+    std::vector<std::pair<std::string, std::string>> sections;
+    for (std::string sLine; std::getline(lines, sLine);) {
+        if (!sLine.empty() && sLine.back() == '\r') sLine.pop_back();
+        if (!sLine.empty() && sLine[0] == '$')
+            sections.emplace_back(sLine, "");
+        else if (!sections.empty())
+            sections.back().second += sLine + "\n";
+    }
+    bool bHasData = false;
+    for (const auto& [sName, sBody] : sections) {
+        bool bRead = true;
+        if (sName == "$SPEC_ID:") record.detector.sDescription = sBody.substr(0, sBody.find('\n'));
+        if (sName == "$MEAS_TIM:") bRead = ReadSpeTimes(sBody, record);
+        if (sName == "$DATE_MEA:") bRead = ReadSpeDate(sBody, record);
+        if (sName == "$ROI:") bRead = ReadSpeRois(sBody, record);
+        if (sName == "$DATA:") {
+            if (!ReadSpeData(sBody, record, sError)) return false;
+            bHasData = true;
+        }
+        if (!bRead) {
+            sError = sName + " is not as expected";
+            return false;
+        }
+    }
+    if (!bHasData) sError = "no $DATA: section";
+    return bHasData;
+}
+
 struct FormatRow {
     SpectrumFormat format;
     const char* pszName;
     const char* pszExtension;
     Writer pWriter;  // null: not in this build
+    Reader pReader;  // null: not read back
 };
 
 #ifdef LINKBAY_HOST_N42
 constexpr Writer kN42Writer = N42Text;
+constexpr Reader kN42Reader = ParseN42;
 #else
 constexpr Writer kN42Writer = nullptr;
+constexpr Reader kN42Reader = nullptr;
 #endif
 
 constexpr FormatRow kFormats[] = {
-    {SpectrumFormat::Csv, "csv", ".csv", CsvText},
-    {SpectrumFormat::Spe, "spe", ".spe", SpeText},
-    {SpectrumFormat::N42, "n42", ".n42", kN42Writer},
-    {SpectrumFormat::Json, "json", ".json", JsonText},
+    {SpectrumFormat::Csv, "csv", ".csv", CsvText, ReadCsv},
+    {SpectrumFormat::Spe, "spe", ".spe", SpeText, ReadSpe},
+    {SpectrumFormat::N42, "n42", ".n42", kN42Writer, kN42Reader},
+    {SpectrumFormat::Json, "json", ".json", JsonText, nullptr},
 };
 
 std::string Lower(std::string sText) {
@@ -132,6 +270,36 @@ bool FormatSpectrum(const SpectrumRecord& record, SpectrumFormat format, std::st
         return true;
     }
     return false;
+}
+
+bool LoadSpectrumFile(const std::string& sPath, SpectrumRecord& record, std::string& sError) {
+    const std::string sExtension = Lower(std::filesystem::path(sPath).extension().string());
+    const FormatRow* pRow = nullptr;
+    std::string sReadable;
+    for (const FormatRow& row : kFormats) {
+        if (row.pReader == nullptr) continue;
+        if (sExtension == row.pszExtension) pRow = &row;
+        sReadable += (sReadable.empty() ? "" : ", ") + std::string(row.pszExtension);
+    }
+    if (pRow == nullptr) {
+        sError = sPath + ": spectrum files are read from files ending in " + sReadable;
+        return false;
+    }
+    std::ifstream file(sPath, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file) {
+        sError = "cannot read " + sPath + ": check that it exists and is readable";
+        return false;
+    }
+    record = SpectrumRecord();
+    record.detector.sDescription = std::filesystem::path(sPath).filename().string();
+    if (!pRow->pReader(text.str(), record, sError)) {
+        sError = sPath + ": " + sError;
+        return false;
+    }
+    record.spectrum.nResult = 1;
+    return true;
 }
 
 bool WriteFileWhole(const std::string& sPath, const std::string& sText, std::string& sError) {

@@ -19,6 +19,10 @@ bool ChooseSpectrumFormat(const std::string& sFormatName, const std::string& sPa
 // write the format.
 bool FormatSpectrum(const SpectrumRecord& record, SpectrumFormat format, std::string& sText, std::string& sError);
 
+// Reads a file of one of the formats above (JSON excepted) back, by its
+// extension; false with a message saying what was wrong where.
+bool LoadSpectrumFile(const std::string& sPath, SpectrumRecord& record, std::string& sError);
+
 // Writes a temporary file beside sPath and renames it into place, so that a
 // reader never sees half a file and a failure leaves none behind.
 bool WriteFileWhole(const std::string& sPath, const std::string& sText, std::string& sError);

@@ -11,5 +11,7 @@ namespace linkbay_host {
 constexpr const char* kN42Namespace = "http://physics.nist.gov/N42/2011/N42";
 
 std::string N42Text(const SpectrumRecord& record);
+// The counts, times, start and ROIs of an N42 text; false with a message.
+bool ParseN42(const std::string& sText, SpectrumRecord& record, std::string& sError);
 
 }  // namespace linkbay_host

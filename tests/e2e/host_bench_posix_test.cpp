@@ -60,9 +60,9 @@ long long ComputerWallSeconds() {
 
 std::string McbOf(int nPort) { return std::to_string(96 + nPort); }
 
-// "key rest of the line" for each line of the reader's output.
-std::map<std::string, std::string> ReadBack(const std::string& sPath) {
-    ChildProcess reader(LINKBAY_SPECTRUM_READER, {sPath});
+// "key rest of the line" for each line a checking script prints.
+std::map<std::string, std::string> ReadBack(const std::string& sPath, const char* pszScript = LINKBAY_SPECTRUM_READER) {
+    ChildProcess reader(pszScript, {sPath});
     std::map<std::string, std::string> items;
     std::istringstream lines(Finish(reader).sOutput);
     for (std::string sLine; std::getline(lines, sLine);) {
@@ -180,6 +180,54 @@ TEST(HostBench, AcquireStopsAtThePresetOrOnInterruptAndLeavesNoFileOfALostInstru
             EXPECT_EQ(korv.control("status").substr(0, 14), "ok acquiring=0");
         }
     }
+}
+
+// Pictures are read back by tests/e2e/picture_check.py, which counts the
+// pixels (PNG) or shapes (SVG) of the ROI shading's and the counts' colours.
+TEST(HostBench, PlotDrawsPngAndSvgOfAFileOrAnInstrumentWithItsRoisShaded) {
+    PrivateEnvironment environment;
+    SimulatorProgram korv(1, {"--no-pacing"}, "korv");
+    ASSERT_TRUE(korv.ready()) << korv.problem();
+    WriteIni(environment.dir(), "[CONFIG]\r\nCOM1=KORV\r\n");
+    const std::string sDir = environment.dir() + "/";
+    const std::string sLog = sDir + "debug.log";
+    std::string sSetCounts = "set-counts 0";
+    for (int c = 0; c < 400; ++c) sSetCounts += " " + std::to_string(50 + (c >= 100 && c < 120 ? 900 : c % 7));
+    ASSERT_EQ(korv.control(sSetCounts), "ok\n");
+    ASSERT_EQ(RunHost({"send", "97", "1", "SET_ROI", "100,20"}, sLog).nExit, 0);
+    for (const char* pszFile : {"with-roi.spe", "no-roi.csv"})
+        ASSERT_EQ(RunHost({"read", "97", "-o", sDir + pszFile}, sLog).nExit, 0) << pszFile;
+    struct Case {
+        const char* pszName;
+        std::vector<std::string> args;
+        int nExit;
+        const char* pszPicture;
+        int nWidth;
+        int nHeight;
+        bool bRoi;
+    };
+    const Case cases[] = {
+        {"PNG of an SPE file, logarithmic",
+         {"plot", sDir + "with-roi.spe", "-o", sDir + "a.png", "--width", "640", "--height", "360", "--log"}, 0, "a.png",
+         640, 360, true},
+        {"SVG of the instrument", {"plot", "97", "-o", sDir + "b.svg"}, 0, "b.svg", 1000, 600, true},
+        {"PNG of a CSV file, which has no ROIs", {"plot", sDir + "no-roi.csv", "-o", sDir + "c.png"}, 0, "c.png", 1000,
+         600, false},
+        {"not a picture's extension", {"plot", sDir + "no-roi.csv", "-o", sDir + "d.gif"}, 1, nullptr, 0, 0, false},
+        {"too small", {"plot", "97", "--width", "20"}, 2, nullptr, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        const HostRun run = RunHost(c.args, sLog);
+        EXPECT_EQ(run.nExit, c.nExit) << run.sOutput;
+        if (c.pszPicture == nullptr) continue;
+        std::map<std::string, std::string> items = ReadBack(sDir + c.pszPicture, LINKBAY_PICTURE_CHECK);
+        EXPECT_EQ(items["width"], std::to_string(c.nWidth));
+        EXPECT_EQ(items["height"], std::to_string(c.nHeight));
+        EXPECT_EQ(std::stoi("0" + items["roi"]) > 0, c.bRoi) << items["roi"];
+        EXPECT_GT(std::stoi("0" + items["counts"]), 0);
+    }
+    EXPECT_FALSE(ReadRaw(sDir + "d.gif").has_value());
 }
 
 }  // namespace
