@@ -1,5 +1,6 @@
 #include "answer_records.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace linkbay_host {
@@ -69,7 +70,99 @@ std::string FirstLine(const std::string& sResponse) {
     return lines.empty() ? std::string() : lines.front();
 }
 
+bool Names(const std::string& sLine, const char* pszWord) {
+    std::string sUpper;
+    for (char c : sLine) sUpper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return sUpper.find(pszWord) != std::string::npos;
+}
+
+std::string Fields(const std::vector<uint32_t>& fields) {
+    std::string sText;
+    for (uint32_t nField : fields) sText += (sText.empty() ? "" : " ") + std::to_string(nField);
+    return sText;
+}
+
+std::string Triple(const AnswerRecord& record, const std::string& sLine) {
+    char szText[64];
+    const std::vector<uint32_t>& f = record.fields;
+    if (Names(sLine, "DATE")) {
+        snprintf(szText, sizeof szText, "date %02u.%02u.%02u (day, month, year of the century)", f[0], f[1], f[2]);
+    } else if (Names(sLine, "TIME")) {
+        snprintf(szText, sizeof szText, "clock time %02u:%02u:%02u", f[0], f[1], f[2]);
+    } else {
+        snprintf(szText, sizeof szText, "three numbers: %u %u %u", f[0], f[1], f[2]);
+    }
+    return szText;
+}
+
+std::string Number(const AnswerRecord& record, const std::string& sLine) {
+    const uint32_t nValue = record.fields.front();
+    // Times and their presets count ticks of 20 ms.
+    if (Names(sLine, "LIVE") || Names(sLine, "TRUE")) {
+        char szText[64];
+        snprintf(szText, sizeof szText, "%u ticks = %.2f s", nValue, nValue * 0.02);
+        return szText;
+    }
+    return std::to_string(nValue);
+}
+
+// The pairs a driver answers with, most specific first: a row with a
+// negative micro error matches any micro error of its macro error.
+struct PairText {
+    int32_t nMac;
+    int32_t nMic;
+    const char* pszText;
+};
+constexpr PairText kPairTexts[] = {
+    {0, 0, "done"},
+    {0, 2, "started, but the preset was already reached: CLEAR or a higher preset first"},
+    {0, 64, "done; the setting was rounded to what the instrument takes"},
+    {131, 132, "wrong number of arguments for this command"},
+    {131, 133, "this instrument has no such command (Tab lists the ones it has)"},
+    {131, 134, "the answer did not fit the response buffer"},
+    {131, 136, "not while the instrument acquires: STOP first"},
+    {131, 137, "the instrument's reply was incomplete: try again"},
+    {-3, -1, "no valid reply from the instrument after every attempt: check its line"},
+    {-9, -1, "no working instrument behind this detector: see 'linkbay list'"},
+    {-1, -1, "the instrument refused the request"},
+};
+
+std::string UnknownWords(int32_t nMic) {
+    static constexpr const char* kParts[] = {"verb", "noun", "modifier"};
+    std::string sText;
+    for (int i = 0; i < 3; ++i)
+        if ((nMic & (1 << i)) != 0) sText += std::string(sText.empty() ? "" : ", ") + kParts[i];
+    return "the command words are not known: the " + (sText.empty() ? std::string("line") : sText) +
+           " (Tab lists the known ones)";
+}
+
 }  // namespace
+
+std::string DescribeRecord(const std::string& sRecord, const std::string& sLine) {
+    AnswerRecord record;
+    if (!ParseAnswerRecord(sRecord, record)) return "not a record";
+    std::string sText;
+    switch (record.cKind) {
+        case 'A':
+        case 'C':
+        case 'G': sText = Number(record, sLine); break;
+        case 'N': sText = Triple(record, sLine); break;
+        case 'D':
+        case 'M': sText = "numbers: " + Fields(record.fields); break;
+        case 'I': sText = record.sText == "T" ? "true" : "false"; break;
+        default: sText = "text \"" + record.sText + "\""; break;
+    }
+    if (record.bHasChecksum && !record.bChecksumOk) sText += " (checksum wrong)";
+    return sText;
+}
+
+std::string ExplainErrorPair(int32_t nMac, int32_t nMic) {
+    if (nMac == 129) return UnknownWords(nMic);
+    if (nMac == 131 && nMic >= 128 && nMic < 132) return "argument " + std::to_string(nMic - 127) + " is out of range";
+    for (const PairText& pair : kPairTexts)
+        if (pair.nMac == nMac && (pair.nMic == nMic || pair.nMic < 0)) return pair.pszText;
+    return "error pair not known to this program";
+}
 
 bool ParseAnswerRecord(const std::string& sLine, AnswerRecord& record) {
     record = AnswerRecord();

@@ -31,4 +31,12 @@ bool RecordValue(const std::string& sResponse, uint32_t& dwValue);
 // The three numbers of a "$N" record (a date or a clock time); false otherwise.
 bool RecordTriple(const std::string& sResponse, uint32_t (&values)[3]);
 
+// What a record says, in words: "$G0000000700082" after SHOW_LIVE is
+// "700 ticks = 14.00 s"; a $N record after a DATE command is a date.
+// sLine is the command line it answers, which names what the numbers are.
+std::string DescribeRecord(const std::string& sRecord, const std::string& sLine);
+
+// What an error pair means, in words ("0/0": "done").
+std::string ExplainErrorPair(int32_t nMac, int32_t nMic);
+
 }  // namespace linkbay_host

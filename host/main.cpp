@@ -18,6 +18,9 @@
 #ifdef LINKBAY_HOST_PLOT
 #include "plot.h"
 #endif
+#ifdef LINKBAY_HOST_SHELL
+#include "shell.h"
+#endif
 #include "spectrum_files.h"
 #include "spectrum_record.h"
 
@@ -30,12 +33,12 @@ constexpr int kExitDone = 0;
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 
-#if defined(LINKBAY_HOST_N42) && defined(LINKBAY_HOST_PLOT)
-constexpr const char* kBuildNote = "\nplot and n42 files are Linux-only: their libraries have no Windows build.";
+#if defined(LINKBAY_HOST_N42) && defined(LINKBAY_HOST_PLOT) && defined(LINKBAY_HOST_SHELL)
+constexpr const char* kBuildNote = "\nplot, shell and n42 files are Linux-only: their libraries have no Windows build.";
 #else
 constexpr const char* kBuildNote =
-    "\nThis Windows build has no plot command and writes csv, spe and json, not n42: their libraries have no "
-    "Windows build.";
+    "\nThis Windows build has no plot or shell command and writes csv, spe and json, not n42: their libraries "
+    "have no Windows build.";
 #endif
 
 constexpr const char* kFooter =
@@ -364,6 +367,12 @@ int main(int argc, char** argv) {
     pPlot->add_option("--width", request.nWidth, "pixels (default 1000)")->check(CLI::Range(200, 10000));
     pPlot->add_option("--height", request.nHeight, "pixels (default 600)")->check(CLI::Range(200, 10000));
 #endif
+#ifdef LINKBAY_HOST_SHELL
+    CLI::App* pShell = app.add_subcommand("shell", "command lines to one detector with line editing, history and Tab "
+                                                   "completion; answers shown raw and in words; reads standard input "
+                                                   "when it is not a terminal");
+    AddMcbAndDetector(*pShell, request, false);
+#endif
     CLI::App* pDemo = app.add_subcommand("demo", "simulated instruments of every family, then list, a few command lines "
                                                  "and their spectra; cleans up after itself (also on Ctrl-C)");
     CLI::App* pInfo = app.add_subcommand("info", "open the add-in, print its header values, close it");
@@ -401,6 +410,9 @@ int main(int argc, char** argv) {
         if (pAcquire->parsed()) return RunAcquireCommand(library, request);
 #ifdef LINKBAY_HOST_PLOT
         if (pPlot->parsed()) return RunPlot(&library, request);
+#endif
+#ifdef LINKBAY_HOST_SHELL
+        if (pShell->parsed()) return linkbay_host::RunShell(library, request.nMcb, request.nDet);
 #endif
         if (pInfo->parsed()) return RunInfo(library);
         if (pHold->parsed()) return RunHold(library, !request.bNoOpen);

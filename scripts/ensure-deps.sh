@@ -6,7 +6,7 @@
 set -euo pipefail
 
 # The host's libraries: every lane that builds the host needs them.
-demo_packages=(cmake ninja-build g++ make libcli11-dev libpugixml-dev libcairo2-dev)
+demo_packages=(cmake ninja-build g++ make libcli11-dev libpugixml-dev libcairo2-dev libedit-dev)
 packages=("${demo_packages[@]}")
 case "${1:-all}" in
   demo) ;;

@@ -4,13 +4,18 @@
 // holds.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -228,6 +233,105 @@ TEST(HostBench, PlotDrawsPngAndSvgOfAFileOrAnInstrumentWithItsRoisShaded) {
         EXPECT_GT(std::stoi("0" + items["counts"]), 0);
     }
     EXPECT_FALSE(ReadRaw(sDir + "d.gif").has_value());
+}
+
+// The shell on a pseudo-terminal of its own, as a person at a terminal has it.
+class TerminalSession {
+public:
+    explicit TerminalSession(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {LINKBAY_HOST_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> pointers;
+        for (std::string& sArg : argv) pointers.push_back(sArg.data());
+        pointers.push_back(nullptr);
+        m_pid = forkpty(&m_fd, nullptr, nullptr, nullptr);
+        if (m_pid == 0) {
+            execv(pointers[0], pointers.data());
+            _exit(127);
+        }
+    }
+    ~TerminalSession() {
+        if (m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0) ::kill(m_pid, SIGKILL);
+        if (m_pid > 0) waitpid(m_pid, nullptr, 0);
+        if (m_fd >= 0) close(m_fd);
+    }
+    void type(const std::string& sKeys) { EXPECT_EQ(write(m_fd, sKeys.data(), sKeys.size()), static_cast<ssize_t>(sKeys.size())); }
+    // Waits until the screen's text since the last match holds the pattern.
+    bool waitFor(const std::string& sPattern, std::string& sSeen) {
+        const std::regex pattern(sPattern);
+        const long long nDeadline = NowMs() + 10000;
+        std::smatch match;
+        while (!std::regex_search(m_sText, match, pattern)) {
+            pollfd pfd{m_fd, POLLIN, 0};
+            char buffer[4096];
+            const ssize_t nRead = poll(&pfd, 1, 100) > 0 ? read(m_fd, buffer, sizeof buffer) : 0;
+            if (nRead > 0) m_sText.append(buffer, static_cast<size_t>(nRead));
+            if (nRead < 0 || NowMs() > nDeadline) {
+                sSeen = m_sText;
+                return false;
+            }
+        }
+        m_sText = match.suffix();
+        return true;
+    }
+    int exitCode() {
+        int nStatus = 0;
+        return waitpid(m_pid, &nStatus, 0) == m_pid && WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    std::string m_sText;
+};
+
+TEST(HostBench, TheShellCompletesRecallsDecodesAndExplainsOnATerminal) {
+    PrivateEnvironment environment;
+    SimulatorProgram korv(1, {"--no-pacing"}, "korv");
+    ASSERT_TRUE(korv.ready()) << korv.problem();
+    ASSERT_EQ(korv.control("set version 2.25"), "ok\n");
+    WriteIni(environment.dir(), "[CONFIG]\r\nCOM1=KORV\r\n");
+    TerminalSession shell({"shell", "97"});
+    struct Step {
+        const char* pszName;
+        std::string sKeys;
+        std::string sPattern;  // what the screen shows next
+    };
+    const Step steps[] = {
+        {"prompt", "", "KORV KORV-225 on COM1[^\n]*\n[\\s\\S]*97/1> "},
+        // The line editor writes the completed part after moving the cursor back.
+        {"a word completed", "SHOW_VERS\t", "SHOW_VERS[^\n]*\x1b\\[[0-9]+GION"},
+        {"its answer, decoded", "\r", R"(\$FKORV-2250 +text "KORV-2250"\s+error 0/0: done)"},
+        {"a preset set", "SET_LIVE_PRESET 150\r", "error 0/0: done"},
+        {"the words of a prefix listed", "SHOW_LIVE\t\t", "SHOW_LIVE +SHOW_LIVE_PRESET"},
+        {"a $G record as seconds", "_PRESET\r", R"(\$G0000000150\d{3} +150 ticks = 3.00 s)"},
+        {"a refused line explained", "FROBNICATE\r", "error 129/1: the command words are not known: the verb"},
+        {"history: two lines back", "\x1b[A\x1b[A\r", R"(150 ticks = 3.00 s)"},
+        {"the end", "quit\r", ""},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.pszName);
+        shell.type(step.sKeys);
+        std::string sSeen;
+        ASSERT_TRUE(shell.waitFor(step.sPattern, sSeen)) << sSeen;
+    }
+    EXPECT_EQ(shell.exitCode(), 1);  // one line was refused
+}
+
+TEST(HostBench, TheShellReadsAScriptFromStandardInput) {
+    PrivateEnvironment environment;
+    SimulatorProgram korv(1, {"--no-pacing"}, "korv");
+    ASSERT_TRUE(korv.ready()) << korv.problem();
+    WriteIni(environment.dir(), "[CONFIG]\r\nCOM1=KORV\r\n");
+    ASSERT_EQ(korv.control("date 2026-03-01 12:00:05"), "ok\n");
+    auto shell = StartHost({"shell", "97", "1"}, environment.dir() + "/debug.log");
+    for (const char* pszLine : {"START", "SHOW_DATE_START", "SET_ROI 100,0", "quit"}) shell->writeLine(pszLine);
+    const HostRun run = Finish(*shell);
+    EXPECT_EQ(run.nExit, 1) << run.sOutput;
+    EXPECT_TRUE(std::regex_search(run.sOutput, std::regex(
+        R"(^97/1> START\n  error 0/0: done\n97/1> SHOW_DATE_START\n  \$N001003026\d{3} +date 01.03.26 \(day, month, year )"
+        R"(of the century\)\n  error 0/0: done\n97/1> SET_ROI 100,0\n  error 131/129: argument 2 is out of range\n)")))
+        << run.sOutput;
 }
 
 }  // namespace
