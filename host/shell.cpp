@@ -10,10 +10,10 @@
 #include <vector>
 
 #include <editline/readline.h>
+#include <linkbay_command_words.h>  // generated in the build tree by linkbay-command-words
 
 #include "commands.h"
 #include "library_loader.h"
-#include "linkbay_command_words.h"
 
 namespace linkbay_host {
 namespace {
