@@ -28,28 +28,22 @@ using Clock = std::chrono::steady_clock;
 constexpr int kTicksPerSecond = 50;
 constexpr auto kPollInterval = std::chrono::milliseconds(200);
 // Reading the spectrum for the count rate takes the line's time: not often.
-constexpr auto kRateInterval = std::chrono::seconds(2);
+constexpr int64_t kRateIntervalMs = 2000;
 constexpr int kFailuresToLose = 3;  // exchanges in a row without an answer
 constexpr int kBarWidth = 24;
 
 volatile std::sig_atomic_t g_nStopSignal = 0;
 void OnStopSignal(int nSignal) { g_nStopSignal = nSignal; }
 
-struct Watched {
-    AcquireTarget target;
-    uint32_t dwLive = 0;
-    uint32_t dwTrue = 0;
-    bool bDone = false;
-    bool bLost = false;
-    int nFailures = 0;
-    std::string sProblem;
-    int32_t nChannels = 0;  // in use; 0: the whole memory
-    bool bHasTotal = false;
-    uint64_t nLastTotal = 0;
-    uint32_t dwLastTrue = 0;
-    double dRate = -1;  // counts a second; below 0 while unknown
-    Clock::time_point lastRateRead;
-};
+using Watched = WatchedDetector;
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+uint32_t PresetTicks(const Watched& watched) {
+    return static_cast<uint32_t>(std::lround(watched.dPresetSeconds * kTicksPerSecond));
+}
 
 std::string Name(const AcquireTarget& target) {
     return "MCB " + std::to_string(target.nMcb) + (target.nDet != 1 ? " det " + std::to_string(target.nDet) : "");
@@ -94,8 +88,8 @@ bool ReadTicks(AddinBase& addin, const AcquireTarget& target, const char* pszLin
 }
 
 void UpdateRate(AddinBase& addin, Watched& watched) {
-    const Clock::time_point now = Clock::now();
-    if (watched.bHasTotal && now - watched.lastRateRead < kRateInterval) return;
+    const int64_t nNow = NowMs();
+    if (watched.bHasTotal && nNow - watched.nLastRateReadMs < kRateIntervalMs) return;
     const Spectrum spectrum = ReadWholeSpectrum(addin, watched.target.nMcb, watched.target.nDet, watched.nChannels);
     if (spectrum.nResult != 1) return;
     const uint64_t nTotal = std::accumulate(spectrum.counts.begin(), spectrum.counts.end(), uint64_t{0});
@@ -105,10 +99,10 @@ void UpdateRate(AddinBase& addin, Watched& watched) {
     watched.bHasTotal = true;
     watched.nLastTotal = nTotal;
     watched.dwLastTrue = watched.dwTrue;
-    watched.lastRateRead = now;
+    watched.nLastRateReadMs = nNow;
 }
 
-void Poll(AddinBase& addin, const AcquireRequest& request, Watched& watched) {
+void Poll(AddinBase& addin, Watched& watched) {
     DialogResult result;
     if (!ReadTicks(addin, watched.target, "SHOW_LIVE", watched.dwLive, result) ||
         !ReadTicks(addin, watched.target, "SHOW_TRUE", watched.dwTrue, result)) {
@@ -119,30 +113,29 @@ void Poll(AddinBase& addin, const AcquireRequest& request, Watched& watched) {
         return;
     }
     watched.nFailures = 0;
-    const uint32_t dwPreset = static_cast<uint32_t>(std::lround(request.dPresetSeconds * kTicksPerSecond));
     int32_t nStatus = 0;
     // An instrument that counts in coarser steps than it reports may stop a
     // little short of the preset as shown: it is done once it stops.
     const bool bActive = addin.IsDetectorActive(watched.target.nMcb, watched.target.nDet, &nStatus);
-    watched.bDone = (request.bLivePreset ? watched.dwLive : watched.dwTrue) >= dwPreset || !bActive;
+    watched.bDone = (watched.bLivePreset ? watched.dwLive : watched.dwTrue) >= PresetTicks(watched) || !bActive;
     if (!watched.bDone) UpdateRate(addin, watched);
 }
 
-std::string Bar(const AcquireRequest& request, const Watched& watched) {
+std::string Bar(const Watched& watched) {
     char szLine[200];
     if (watched.bLost) {
         snprintf(szLine, sizeof szLine, "%-10s lost: %s", Name(watched.target).c_str(), watched.sProblem.c_str());
         return szLine;
     }
-    const double dElapsed = (request.bLivePreset ? watched.dwLive : watched.dwTrue) / double(kTicksPerSecond);
-    const double dShare = std::min(1.0, dElapsed / request.dPresetSeconds);
+    const double dElapsed = (watched.bLivePreset ? watched.dwLive : watched.dwTrue) / double(kTicksPerSecond);
+    const double dShare = std::min(1.0, dElapsed / watched.dPresetSeconds);
     const int nFilled = static_cast<int>(dShare * kBarWidth);
     const double dDead = watched.dwTrue > 0 ? 100.0 * (watched.dwTrue - std::min(watched.dwLive, watched.dwTrue)) / watched.dwTrue : 0;
     char szRate[32] = "    - cps";
     if (watched.dRate >= 0) snprintf(szRate, sizeof szRate, "%5.0f cps", watched.dRate);
     snprintf(szLine, sizeof szLine, "%-10s [%s%s] %7.1f/%.1f s %s  %s  dead %4.1f%%%s", Name(watched.target).c_str(),
              std::string(static_cast<size_t>(nFilled), '#').c_str(), std::string(static_cast<size_t>(kBarWidth - nFilled), '.').c_str(),
-             dElapsed, request.dPresetSeconds, request.bLivePreset ? "live" : "true", szRate, dDead,
+             dElapsed, watched.dPresetSeconds, watched.bLivePreset ? "live" : "true", szRate, dDead,
              watched.bDone ? "  done" : "");
     return szLine;
 }
@@ -167,23 +160,6 @@ private:
     bool m_bDrawn = false;
     Clock::time_point m_lastPrint;
 };
-
-void Watch(AddinBase& addin, const AcquireRequest& request, std::vector<Watched>& watched) {
-    BarPrinter printer(watched.size());
-    for (;;) {
-        bool bAllOver = true;
-        std::vector<std::string> bars;
-        for (Watched& item : watched) {
-            if (!item.bDone && !item.bLost && g_nStopSignal == 0) Poll(addin, request, item);
-            bAllOver = bAllOver && (item.bDone || item.bLost);
-            bars.push_back(Bar(request, item));
-        }
-        const bool bLast = bAllOver || g_nStopSignal != 0;
-        printer.print(bars, bLast);
-        if (bLast) return;
-        std::this_thread::sleep_for(kPollInterval);
-    }
-}
 
 // Reads and writes one target's spectrum; false with a message.
 bool SaveTarget(AddinLibrary& library, const AcquireRequest& request, const Watched& watched, std::string& sError) {
@@ -210,6 +186,24 @@ bool SaveTarget(AddinLibrary& library, const AcquireRequest& request, const Watc
 }
 
 }  // namespace
+
+void WatchAcquisitions(AddinBase& addin, std::vector<WatchedDetector>& detectors,
+                       const std::function<bool()>& stopRequested) {
+    BarPrinter printer(detectors.size());
+    for (;;) {
+        bool bAllOver = true;
+        std::vector<std::string> bars;
+        for (Watched& item : detectors) {
+            if (!item.bDone && !item.bLost && !stopRequested()) Poll(addin, item);
+            bAllOver = bAllOver && (item.bDone || item.bLost);
+            bars.push_back(Bar(item));
+        }
+        const bool bLast = bAllOver || stopRequested();
+        printer.print(bars, bLast);
+        if (bLast) return;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
 
 bool ParseAcquireTargets(const std::vector<std::string>& words, std::vector<AcquireTarget>& targets,
                          std::string& sError) {
@@ -252,6 +246,8 @@ int RunAcquire(AddinLibrary& library, const AcquireRequest& request) {
         } else if (StartTarget(addin, request, target, sError)) {
             watched.emplace_back();
             watched.back().target = target;
+            watched.back().dPresetSeconds = request.dPresetSeconds;
+            watched.back().bLivePreset = request.bLivePreset;
             watched.back().nChannels = ChannelsInUse(addin, target.nMcb, target.nDet);
             continue;
         }
@@ -260,7 +256,7 @@ int RunAcquire(AddinLibrary& library, const AcquireRequest& request) {
         addin.Close();
         return 1;
     }
-    Watch(addin, request, watched);
+    WatchAcquisitions(addin, watched, [] { return g_nStopSignal != 0; });
     if (g_nStopSignal != 0) printf("interrupted: stopping the instruments and reading what they hold\n");
     for (Watched& item : watched) {
         if (item.bLost) {

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "acquire.h"
 #include "commands.h"
 #include "demo.h"
 #include "library_loader.h"
@@ -170,44 +171,16 @@ void ShowLine(AddinBase& addin, int32_t nMcb, const std::string& sLine) {
     fflush(stdout);
 }
 
-uint32_t LiveTicks(AddinBase& addin, int32_t nMcb) {
-    uint32_t dwTicks = 0;
-    RecordValue(SendLine(addin, nMcb, 1, "SHOW_LIVE").sResponse, dwTicks);
-    return dwTicks;
-}
-
-// Waits for every acquisition to end at its preset, with one progress line.
-// An instrument that counts live time in coarser steps than it reports may
-// stop a little short of the preset as shown: it is done once it stops.
+// Waits for every acquisition to end at its preset, with a bar each.
 bool WaitForPresets(AddinBase& addin) {
-    constexpr int kBarWidth = 30;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    const bool bTerminal = isatty(STDOUT_FILENO) != 0;
-    int nPolls = 0;
-    for (;;) {
-        bool bAllDone = true;
-        std::string sLine = "\r  acquiring";
-        for (const DemoPort& port : kDemoPorts) {
-            const uint32_t dwLive = LiveTicks(addin, McbOf(port.nPort));
-            const uint32_t dwShown = std::min<uint32_t>(dwLive, static_cast<uint32_t>(port.nLivePresetTicks));
-            const int nFilled = static_cast<int>(dwShown * kBarWidth / static_cast<uint32_t>(port.nLivePresetTicks));
-            char szPart[128];
-            snprintf(szPart, sizeof szPart, "  COM%d [%s%s] %5.1f/%.0f s", port.nPort, std::string(nFilled, '#').c_str(),
-                     std::string(kBarWidth - nFilled, '.').c_str(), dwShown * 0.02, port.nLivePresetTicks * 0.02);
-            sLine += szPart;
-            int32_t nStatus = 0;
-            const bool bActive = addin.IsDetectorActive(McbOf(port.nPort), 1, &nStatus);
-            bAllDone = bAllDone && (dwLive >= static_cast<uint32_t>(port.nLivePresetTicks) || !bActive);
-        }
-        const bool bLast = bAllDone || Interrupted() || std::chrono::steady_clock::now() > deadline;
-        // A terminal gets one line redrawn; a log gets a line a second.
-        if (bTerminal || bLast || ++nPolls % 5 == 0) printf("%s%s", bTerminal ? "\r" : "", sLine.c_str() + 1);
-        if (!bTerminal && (bLast || nPolls % 5 == 0)) printf("\n");
-        fflush(stdout);
-        if (bLast) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::vector<WatchedDetector> detectors;
+    for (const DemoPort& port : kDemoPorts) {
+        detectors.emplace_back();
+        detectors.back().target = AcquireTarget{McbOf(port.nPort), 1};
+        detectors.back().dPresetSeconds = port.nLivePresetTicks * kSecondsPerTick;
+        detectors.back().nChannels = port.nConversionGain;
     }
-    if (bTerminal) printf("\n");
+    WatchAcquisitions(addin, detectors, Interrupted);
     return !Interrupted();
 }
 
