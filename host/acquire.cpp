@@ -25,7 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kTicksPerSecond = 50;
 constexpr auto kPollInterval = std::chrono::milliseconds(200);
 // Reading the spectrum for the count rate takes the line's time: not often.
 constexpr int64_t kRateIntervalMs = 2000;

@@ -97,10 +97,9 @@ std::string Triple(const AnswerRecord& record, const std::string& sLine) {
 
 std::string Number(const AnswerRecord& record, const std::string& sLine) {
     const uint32_t nValue = record.fields.front();
-    // Times and their presets count ticks of 20 ms.
     if (Names(sLine, "LIVE") || Names(sLine, "TRUE")) {
         char szText[64];
-        snprintf(szText, sizeof szText, "%u ticks = %.2f s", nValue, nValue * 0.02);
+        snprintf(szText, sizeof szText, "%u ticks = %.2f s", nValue, nValue * kSecondsPerTick);
         return szText;
     }
     return std::to_string(nValue);

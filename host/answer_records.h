@@ -9,6 +9,10 @@
 
 namespace linkbay_host {
 
+// Live and true times, and their presets, count ticks of 20 ms.
+constexpr int kTicksPerSecond = 50;
+constexpr double kSecondsPerTick = 1.0 / kTicksPerSecond;
+
 struct AnswerRecord {
     char cKind = 0;
     std::vector<uint32_t> fields;  // the numeric kinds: A C D G M N

@@ -343,7 +343,7 @@ int main(int argc, char** argv) {
                                                      "detector (from 1): acquire 97 99 2")
         ->required();
     // Up to ten days in ticks of 20 ms: far within what a preset record holds.
-    const auto presetRange = CLI::Range(0.02, 864000.0);
+    const auto presetRange = CLI::Range(linkbay_host::kSecondsPerTick, 864000.0);
     CLI::Option* pLive = pAcquire->add_option("--live", request.dLiveSeconds, "live-time preset in seconds")
                              ->check(presetRange)
                              ->type_name("S");

@@ -9,9 +9,6 @@
 
 namespace linkbay_host {
 
-// Live and true times count ticks of 20 ms.
-constexpr double kSecondsPerTick = 0.02;
-
 // A date and clock time as the instrument's clock gives it (no time zone).
 struct CivilTime {
     int nYear = 0;
