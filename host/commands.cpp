@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "json_text.h"
 #include "library_loader.h"
 #include "linkbay/families.h"
 
@@ -15,6 +16,7 @@ namespace {
 constexpr int32_t kResponseSize = 65536;  // room for the longest listing a driver writes
 constexpr int kHistogramColumns = 64;
 constexpr int kHistogramRows = 6;
+constexpr uint32_t kRoiFlag = 0x80000000u;
 
 const char* FamilyName(int32_t nDeviceType) {
     const LinkbayFamily* pFamily = LinkbayFindFamily(nDeviceType);
@@ -23,25 +25,61 @@ const char* FamilyName(int32_t nDeviceType) {
 
 int32_t PortOf(int32_t nMcb) { return nMcb - LINKBAY_FIRST_MCB + 1; }
 
-std::string LockText(AddinBase& addin, int32_t nMcb, int32_t nDet) {
-    char szOwner[128] = "";
-    const uint32_t dwLock = addin.GetLock(nMcb, nDet, szOwner, sizeof szOwner);
-    if (dwLock == 0 && szOwner[0] == '\0') return "-";
-    std::string sText = std::to_string(dwLock);
-    if (szOwner[0] != '\0') sText += std::string(" (") + szOwner + ")";
-    return sText;
-}
+std::string PortName(int32_t nMcb) { return "COM" + std::to_string(PortOf(nMcb)); }
 
-void PrintDetectorRow(AddinBase& addin, const McbEntry& entry, int32_t nMcb, int32_t nDet) {
+}  // namespace
+
+DetectorRow DescribeDetector(AddinLibrary& library, int32_t nMcb, int32_t nDet) {
+    AddinBase& addin = *library.addin();
+    const McbEntry& entry = library.header()->m_pMcbTable[nMcb - LINKBAY_FIRST_MCB];
+    DetectorRow row;
+    row.nMcb = nMcb;
+    row.nDet = nDet;
+    row.sPort = PortName(nMcb);
+    row.sFamily = FamilyName(entry.nDeviceType);
     char szVersion[16] = "";
     addin.GetVersion(nMcb, szVersion, sizeof szVersion);
+    row.sVersion = szVersion;
+    row.nInputs = addin.GetInputCount(nMcb);
+    row.nChannels = addin.GetChannels(nMcb, nDet);
     char szDescription[128] = "";
     uint8_t bDefault = 0;
     addin.GetDescription(nMcb, nDet, szDescription, sizeof szDescription, &bDefault);
-    printf("%-4d %-3d %-5s %-8s %-9s %6d %8d  %-20s %s\n", nMcb, nDet,
-           ("COM" + std::to_string(PortOf(nMcb))).c_str(), FamilyName(entry.nDeviceType), szVersion,
-           addin.GetInputCount(nMcb), addin.GetChannels(nMcb, nDet), szDescription,
-           LockText(addin, nMcb, nDet).c_str());
+    row.sDescription = szDescription;
+    char szOwner[128] = "";
+    row.dwLock = addin.GetLock(nMcb, nDet, szOwner, sizeof szOwner);
+    row.sLockOwner = szOwner;
+    return row;
+}
+
+namespace {
+
+std::string LockText(const DetectorRow& row) {
+    if (row.dwLock == 0 && row.sLockOwner.empty()) return "-";
+    std::string sText = std::to_string(row.dwLock);
+    if (!row.sLockOwner.empty()) sText += " (" + row.sLockOwner + ")";
+    return sText;
+}
+
+void PrintDetectorRow(const DetectorRow& row) {
+    printf("%-4d %-3d %-5s %-8s %-9s %6d %8d  %-20s %s\n", row.nMcb, row.nDet, row.sPort.c_str(),
+           row.sFamily.c_str(), row.sVersion.c_str(), row.nInputs, row.nChannels, row.sDescription.c_str(),
+           LockText(row).c_str());
+}
+
+std::string DetectorJson(const DetectorRow& row) {
+    return "{\"mcb\":" + std::to_string(row.nMcb) + ",\"det\":" + std::to_string(row.nDet) +
+           ",\"port\":" + JsonString(row.sPort) + ",\"family\":" + JsonString(row.sFamily) +
+           ",\"version\":" + JsonString(row.sVersion) + ",\"inputs\":" + std::to_string(row.nInputs) +
+           ",\"channels\":" + std::to_string(row.nChannels) + ",\"description\":" + JsonString(row.sDescription) +
+           ",\"lock\":" + std::to_string(row.dwLock) + ",\"lock_owner\":" + JsonString(row.sLockOwner) + "}";
+}
+
+template <typename T, typename Format>
+std::string JsonArray(const std::vector<T>& items, Format format) {
+    std::string sJson = "[";
+    for (size_t i = 0; i < items.size(); ++i) sJson += (i > 0 ? "," : "") + format(items[i]);
+    return sJson + "]";
 }
 
 // One summary column: the sum of its channels.
@@ -64,33 +102,44 @@ bool HasSilentPorts(AddinLibrary& library) {
     return false;
 }
 
-bool PrintDetectors(AddinLibrary& library) {
+DetectorListing ListDetectors(AddinLibrary& library) {
     AddinBase& addin = *library.addin();
     const McbEntry* pTable = library.header()->m_pMcbTable;
-    bool bHeading = false;
-    std::vector<std::string> silentPorts;
+    DetectorListing listing;
     for (int32_t nMcb = LINKBAY_FIRST_MCB; nMcb < LINKBAY_FIRST_MCB + LINKBAY_MCB_COUNT; ++nMcb) {
         const McbEntry& entry = pTable[nMcb - LINKBAY_FIRST_MCB];
         const int32_t nInputs = addin.GetInputCount(nMcb);
         if (nInputs < 1) {
             if (entry.nDeviceType != LINKBAY_DEVICE_NONE)
-                silentPorts.push_back("COM" + std::to_string(PortOf(nMcb)) + " (" + FamilyName(entry.nDeviceType) + ")");
+                listing.silentPorts.push_back(PortName(nMcb) + " (" + FamilyName(entry.nDeviceType) + ")");
             continue;
         }
-        if (!bHeading) {
-            printf("%-4s %-3s %-5s %-8s %-9s %6s %8s  %-20s %s\n", "MCB", "DET", "PORT", "FAMILY", "VERSION",
-                   "INPUTS", "CHANNELS", "DESCRIPTION", "LOCK");
-            bHeading = true;
-        }
         for (int32_t nDet = 1; nDet <= nInputs && nDet <= LINKBAY_MAX_DETECTORS; ++nDet)
-            PrintDetectorRow(addin, entry, nMcb, nDet);
+            listing.detectors.push_back(DescribeDetector(library, nMcb, nDet));
     }
-    for (const std::string& sPort : silentPorts)
+    return listing;
+}
+
+bool PrintDetectors(AddinLibrary& library) {
+    const DetectorListing listing = ListDetectors(library);
+    if (!listing.detectors.empty())
+        printf("%-4s %-3s %-5s %-8s %-9s %6s %8s  %-20s %s\n", "MCB", "DET", "PORT", "FAMILY", "VERSION", "INPUTS",
+               "CHANNELS", "DESCRIPTION", "LOCK");
+    for (const DetectorRow& row : listing.detectors) PrintDetectorRow(row);
+    for (const std::string& sPort : listing.silentPorts)
         printf("%s is configured but no instrument answered: check the device that LINKBAY_%s names\n",
                sPort.c_str(), sPort.substr(0, 4).c_str());
-    if (!bHeading && silentPorts.empty())
+    if (listing.detectors.empty() && listing.silentPorts.empty())
         printf("no detectors: configure ports in DETHUB.INI in %s\n", ConfigurationDirectory().c_str());
-    return bHeading;
+    return !listing.detectors.empty();
+}
+
+bool PrintDetectorsJson(AddinLibrary& library) {
+    const DetectorListing listing = ListDetectors(library);
+    printf("{\"detectors\":%s,\"silent_ports\":%s,\"configuration_directory\":%s}\n",
+           JsonArray(listing.detectors, DetectorJson).c_str(), JsonArray(listing.silentPorts, JsonString).c_str(),
+           JsonString(ConfigurationDirectory()).c_str());
+    return !listing.detectors.empty();
 }
 
 DialogResult SendLine(AddinBase& addin, int32_t nMcb, int32_t nDet, const std::string& sLine) {
@@ -105,35 +154,18 @@ DialogResult SendLine(AddinBase& addin, int32_t nMcb, int32_t nDet, const std::s
 
 void PrintDialogResult(const DialogResult& result, int32_t nMcb) {
     printf("response:%s\n", result.sResponse.empty() ? " (none)" : "");
-    size_t nStart = 0;
-    while (nStart < result.sResponse.size()) {
-        size_t nEnd = result.sResponse.find('\n', nStart);
-        if (nEnd == std::string::npos) nEnd = result.sResponse.size();
-        std::string sRecord = result.sResponse.substr(nStart, nEnd - nStart);
-        if (!sRecord.empty() && sRecord.back() == '\r') sRecord.pop_back();
-        printf("  %s\n", sRecord.c_str());
-        nStart = nEnd + 1;
-    }
+    for (const std::string& sRecord : ResponseLines(result.sResponse)) printf("  %s\n", sRecord.c_str());
     printf("error:  %d/%d (mac/mic)%s\n", result.nMac, result.nMic, result.ok() ? "" : "  FAILED");
     printf("length: %d\n", result.nLength);
     if (!result.bServed && result.nMac == -9)
         printf("no working instrument on COM%d for this detector: see 'linkbay list'\n", PortOf(nMcb));
 }
 
-bool RecordValue(const std::string& sResponse, uint32_t& dwValue) {
-    struct Kind {
-        char cLetter;
-        size_t nDigits;
-    };
-    static constexpr Kind kKinds[] = {{'A', 3}, {'C', 5}, {'G', 10}};
-    for (const Kind& kind : kKinds) {
-        if (sResponse.size() < 2 + kind.nDigits || sResponse[0] != '$' || sResponse[1] != kind.cLetter) continue;
-        const std::string sDigits = sResponse.substr(2, kind.nDigits);
-        if (sDigits.find_first_not_of("0123456789") != std::string::npos) return false;
-        dwValue = static_cast<uint32_t>(strtoul(sDigits.c_str(), nullptr, 10));
-        return true;
-    }
-    return false;
+void PrintDialogResultJson(const DialogResult& result, int32_t nMcb, int32_t nDet, const std::string& sLine) {
+    printf("{\"mcb\":%d,\"det\":%d,\"line\":%s,\"served\":%s,\"ok\":%s,\"mac\":%d,\"mic\":%d,\"length\":%d,"
+           "\"records\":%s}\n",
+           nMcb, nDet, JsonString(sLine).c_str(), result.bServed ? "true" : "false", result.ok() ? "true" : "false",
+           result.nMac, result.nMic, result.nLength, JsonArray(ResponseLines(result.sResponse), JsonString).c_str());
 }
 
 Spectrum ReadWholeSpectrum(AddinBase& addin, int32_t nMcb, int32_t nDet, int32_t nInUse) {
@@ -150,7 +182,13 @@ Spectrum ReadWholeSpectrum(AddinBase& addin, int32_t nMcb, int32_t nDet, int32_t
     spectrum.nResult = addin.ReadSpectrum(nMcb, nDet, &dwDataMask, &dwFlagMask, 0, 0, nChannels, 0, words.data());
     if (spectrum.nResult != 1) return spectrum;
     if (dwDataMask == 0) dwDataMask = ~dwFlagMask;
-    for (uint32_t& word : words) word &= dwDataMask;
+    for (size_t c = 0; c < words.size(); ++c) {
+        if ((words[c] & kRoiFlag) == 0) continue;
+        if (spectrum.rois.empty() || spectrum.rois.back().nFirst + spectrum.rois.back().nCount != c)
+            spectrum.rois.push_back(RoiRun{c, 0});
+        ++spectrum.rois.back().nCount;
+    }
+    for (uint32_t& word : words) word &= dwDataMask & ~kRoiFlag;
     spectrum.counts = std::move(words);
     return spectrum;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "answer_records.h"
 #include "linkbay/addin.h"
 
 namespace linkbay_host {
@@ -14,8 +15,30 @@ class AddinLibrary;
 
 // True when a port is configured but has no detector (yet).
 bool HasSilentPorts(AddinLibrary& library);
-// Prints every detector of MCBs 97..101; true when there is at least one.
+
+// One detector as the listing shows it.
+struct DetectorRow {
+    int32_t nMcb = 0;
+    int32_t nDet = 0;
+    std::string sPort;
+    std::string sFamily;
+    std::string sVersion;
+    int32_t nInputs = 0;
+    int32_t nChannels = 0;
+    std::string sDescription;
+    uint32_t dwLock = 0;
+    std::string sLockOwner;
+};
+struct DetectorListing {
+    std::vector<DetectorRow> detectors;
+    std::vector<std::string> silentPorts;  // "COM2 (KORV)": configured, nothing answered
+};
+DetectorListing ListDetectors(AddinLibrary& library);
+DetectorRow DescribeDetector(AddinLibrary& library, int32_t nMcb, int32_t nDet);
+// Every detector of MCBs 97..101 as a table, or as one JSON object; true
+// when there is at least one.
 bool PrintDetectors(AddinLibrary& library);
+bool PrintDetectorsJson(AddinLibrary& library);
 
 // What one Dialog call gave back.
 struct DialogResult {
@@ -29,14 +52,18 @@ struct DialogResult {
 
 DialogResult SendLine(AddinBase& addin, int32_t nMcb, int32_t nDet, const std::string& sLine);
 void PrintDialogResult(const DialogResult& result, int32_t nMcb);
+void PrintDialogResultJson(const DialogResult& result, int32_t nMcb, int32_t nDet, const std::string& sLine);
 
-// The unsigned value of the first numeric record ($A, $C, $G) in a response;
-// false when the response holds none.
-bool RecordValue(const std::string& sResponse, uint32_t& dwValue);
-
-// Channel contents with the flag bits of the channel-word mask removed.
+// Channels flagged as part of a region of interest, in a row.
+struct RoiRun {
+    size_t nFirst = 0;
+    size_t nCount = 0;
+};
+// Channel contents with the flag bits of the channel-word mask removed; the
+// ROI flag (bit 31) becomes the runs it marks.
 struct Spectrum {
     std::vector<uint32_t> counts;
+    std::vector<RoiRun> rois;
     int32_t nResult = 0;  // ReadSpectrum's result; 1 is success
 };
 // The first nInUse channels (0: the whole memory the add-in reports).

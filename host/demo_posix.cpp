@@ -20,10 +20,13 @@
 #include <thread>
 #include <vector>
 
+#include "acquire.h"
 #include "commands.h"
 #include "demo.h"
 #include "library_loader.h"
 #include "linkbay/families.h"
+#include "plot.h"
+#include "spectrum_record.h"
 
 extern char** environ;
 
@@ -39,7 +42,7 @@ struct DemoPort {
     int nPort;
     int32_t nDeviceType;       // LINKBAY_DEVICE_*: the simulator model and the DETHUB.INI keyword
     int32_t nLivePresetTicks;  // of 20 ms
-    int32_t nConversionGain;   // channels the demo uses (a large memory takes long to read at 38400 baud); 0: all
+    int32_t nConversionGain;   // channels the demo uses (a large memory takes long to read at 38400 baud); 0: all of them
 };
 constexpr DemoPort kDemoPorts[] = {{1, LINKBAY_DEVICE_KORV, 1500, 0}, {2, LINKBAY_DEVICE_ZEPH, 1250, 0},
                                    {3, LINKBAY_DEVICE_KORV, 1000, 0}, {4, LINKBAY_DEVICE_TAVO, 1100, 2048},
@@ -49,6 +52,7 @@ const LinkbayFamily& FamilyOf(const DemoPort& port) { return *LinkbayFindFamily(
 constexpr const char* kTimeScale = "10";  // acquisition seconds per real second
 constexpr int kSimulatorStartMs = 5000;
 constexpr int kStopWaitMs = 3000;
+constexpr const char* kPlotFile = "linkbay-demo.png";  // in the current directory: the demo keeps it
 
 class Simulator {
 public:
@@ -167,44 +171,16 @@ void ShowLine(AddinBase& addin, int32_t nMcb, const std::string& sLine) {
     fflush(stdout);
 }
 
-uint32_t LiveTicks(AddinBase& addin, int32_t nMcb) {
-    uint32_t dwTicks = 0;
-    RecordValue(SendLine(addin, nMcb, 1, "SHOW_LIVE").sResponse, dwTicks);
-    return dwTicks;
-}
-
-// Waits for every acquisition to end at its preset, with one progress line.
-// An instrument that counts live time in coarser steps than it reports may
-// stop a little short of the preset as shown: it is done once it stops.
+// Waits for every acquisition to end at its preset, with a bar each.
 bool WaitForPresets(AddinBase& addin) {
-    constexpr int kBarWidth = 30;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    const bool bTerminal = isatty(STDOUT_FILENO) != 0;
-    int nPolls = 0;
-    for (;;) {
-        bool bAllDone = true;
-        std::string sLine = "\r  acquiring";
-        for (const DemoPort& port : kDemoPorts) {
-            const uint32_t dwLive = LiveTicks(addin, McbOf(port.nPort));
-            const uint32_t dwShown = std::min<uint32_t>(dwLive, static_cast<uint32_t>(port.nLivePresetTicks));
-            const int nFilled = static_cast<int>(dwShown * kBarWidth / static_cast<uint32_t>(port.nLivePresetTicks));
-            char szPart[128];
-            snprintf(szPart, sizeof szPart, "  COM%d [%s%s] %5.1f/%.0f s", port.nPort, std::string(nFilled, '#').c_str(),
-                     std::string(kBarWidth - nFilled, '.').c_str(), dwShown * 0.02, port.nLivePresetTicks * 0.02);
-            sLine += szPart;
-            int32_t nStatus = 0;
-            const bool bActive = addin.IsDetectorActive(McbOf(port.nPort), 1, &nStatus);
-            bAllDone = bAllDone && (dwLive >= static_cast<uint32_t>(port.nLivePresetTicks) || !bActive);
-        }
-        const bool bLast = bAllDone || Interrupted() || std::chrono::steady_clock::now() > deadline;
-        // A terminal gets one line redrawn; a log gets a line a second.
-        if (bTerminal || bLast || ++nPolls % 5 == 0) printf("%s%s", bTerminal ? "\r" : "", sLine.c_str() + 1);
-        if (!bTerminal && (bLast || nPolls % 5 == 0)) printf("\n");
-        fflush(stdout);
-        if (bLast) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::vector<WatchedDetector> detectors;
+    for (const DemoPort& port : kDemoPorts) {
+        detectors.emplace_back();
+        detectors.back().target = AcquireTarget{McbOf(port.nPort), 1};
+        detectors.back().dPresetSeconds = port.nLivePresetTicks * kSecondsPerTick;
+        detectors.back().nChannels = port.nConversionGain;
     }
-    if (bTerminal) printf("\n");
+    WatchAcquisitions(addin, detectors, Interrupted);
     return !Interrupted();
 }
 
@@ -218,6 +194,15 @@ bool WriteConfiguration(const std::string& sDir) {
     for (size_t nStart = 0, nEnd = 0; (nEnd = sText.find('\n', nStart)) != std::string::npos; nStart = nEnd + 1)
         printf("    %s\n", sText.substr(nStart, nEnd - nStart).c_str());
     return static_cast<bool>(ini);
+}
+
+void SavePlot(const SpectrumRecord& record) {
+    if (record.spectrum.nResult != 1) return;
+    std::string sError;
+    if (PlotSpectrum(record, PlotRequest{kPlotFile, true, 1000, 600}, sError))
+        printf("  picture of it: %s (linkbay plot)\n", kPlotFile);
+    else
+        printf("  no picture of it: %s\n", sError.c_str());
 }
 
 void RunScript(AddinLibrary& library) {
@@ -237,6 +222,7 @@ void RunScript(AddinLibrary& library) {
         if (Interrupted()) return;
     }
     ShowLine(addin, McbOf(kDemoPorts[0].nPort), "SHOW_LIVE");
+    ShowLine(addin, McbOf(kDemoPorts[0].nPort), "SET_ROI 620,90");  // around the first peak, shaded in the plot
     ShowLine(addin, McbOf(kDemoPorts[0].nPort), "SET_GAIN_FINE 99999");  // out of range: the parser's pair
 
     Section((std::string("acquisition (live-time presets; simulated time runs ") + kTimeScale + "x)").c_str());
@@ -251,7 +237,9 @@ void RunScript(AddinLibrary& library) {
         const std::string sTitle = "COM" + std::to_string(port.nPort) + " (MCB " + std::to_string(McbOf(port.nPort)) + ")";
         printf("reading the spectrum of %s ...\n", sTitle.c_str());
         fflush(stdout);
-        PrintSpectrumSummary(ReadWholeSpectrum(addin, McbOf(port.nPort), 1, port.nConversionGain), sTitle.c_str());
+        const SpectrumRecord record = ReadSpectrumRecord(library, McbOf(port.nPort), 1);
+        PrintSpectrumSummary(record.spectrum, sTitle.c_str());
+        if (&port == &kDemoPorts[0]) SavePlot(record);
     }
 }
 

@@ -5,7 +5,8 @@
 # itself; otherwise it prints the one command to run.
 set -euo pipefail
 
-demo_packages=(cmake ninja-build g++ make)
+# The host's libraries: every lane that builds the host needs them.
+demo_packages=(cmake ninja-build g++ make libcli11-dev libpugixml-dev libcairo2-dev libedit-dev)
 packages=("${demo_packages[@]}")
 case "${1:-all}" in
   demo) ;;

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/host_process.h"
 #include "e2e/loaded_addin.h"
 #include "linkbay/addin.h"
 #include "support/child_process.h"
@@ -32,36 +33,6 @@ constexpr auto kPastThrottle = std::chrono::milliseconds(2100);
 void WaitPastThrottle() { std::this_thread::sleep_for(kPastThrottle); }
 
 std::string FileText(const std::string& sPath) { return ReadRaw(sPath).value_or(""); }
-
-struct HostRun {
-    int nExit = -1;
-    std::string sOutput;
-};
-
-// Children-only tests get a namespace and directory of their own, so a
-// process killed here leaves nothing behind in this process's namespace.
-struct PrivateEnvironment : ScopedFreshEnvironment {
-    ScopedVariable library{"LINKBAY_LIBRARY", LINKBAY_LIBRARY_PATH};
-};
-
-void WriteIni(const std::string& sDir, const std::string& sText) {
-    std::ofstream(sDir + "/DETHUB.INI", std::ios::binary) << sText;
-}
-
-// A host process, its debug messages in a file of its own.
-std::unique_ptr<ChildProcess> StartHost(const std::vector<std::string>& args, const std::string& sDebugLog) {
-    ScopedVariable debug("LINKBAY_DEBUG_OUTPUT", sDebugLog);
-    return std::make_unique<ChildProcess>(LINKBAY_HOST_PATH, args);
-}
-
-HostRun RunHost(const std::vector<std::string>& args, const std::string& sDebugLog) {
-    auto host = StartHost(args, sDebugLog);
-    HostRun run;
-    for (std::string sLine = host->readLine(15000); !sLine.empty(); sLine = host->readLine(15000))
-        run.sOutput += sLine + "\n";
-    run.nExit = host->wait(15000);
-    return run;
-}
 
 class HostAndSimulator : public ::testing::Test {
 protected:
@@ -111,6 +82,17 @@ TEST_F(HostAndSimulator, HostCommandsPrintWhatTheInstrumentAnswered) {
         {"send, MCB out of range", "", {"send", "96", "1", "SHOW_VERSION"}, 2, "^$"},
         {"send, detector not a number", "", {"send", "97", "x", "SHOW_VERSION"}, 2, "^$"},
         {"send, no line", "", {"send", "97", "1"}, 2, "^$"},
+        {"list, JSON", "[CONFIG]\r\nCOM1=korv\r\n", {"list", "--json"}, 0,
+         R"(^\{"detectors":\[\{"mcb":97,"det":1,"port":"COM1","family":"KORV","version":"KORV-225","inputs":1,)"
+         R"("channels":4096,"description":"MCB 97","lock":0,"lock_owner":""\}\],"silent_ports":\[\],)"},
+        {"send, JSON", "[CONFIG]\r\nCOM1=korv\r\n", {"send", "--json", "97", "1", "SHOW_VERSION"}, 0,
+         R"(^\{"mcb":97,"det":1,"line":"SHOW_VERSION","served":true,"ok":true,"mac":0,"mic":0,"length":12,)"
+         R"("records":\["\$FKORV-2250"\]\}\n$)"},
+        {"send, JSON, refused", "[CONFIG]\r\nCOM1=korv\r\n", {"send", "97", "1", "FROBNICATE", "--json"}, 1,
+         R"("ok":false,"mac":129,"mic":1,"length":0,"records":\[\])"},
+        {"read, unconfigured port", "[CONFIG]\r\nCOM1=korv\r\n", {"read", "98"}, 1, "^$"},
+        {"read, unknown format", "", {"read", "97", "--format", "xml"}, 2, "^$"},
+        {"unknown command", "", {"frobnicate"}, 2, "^$"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
