@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -27,7 +28,8 @@ const char kUsage[] =
     "  --baud N          the instrument's rate: replies are paced at N, requests sent\n"
     "                    at another rate go unanswered (default: the family's own rate,\n"
     "                    given with its commands below; without one, follow the driver)\n"
-    "  --link PATH       symlink to the device, re-pointed when the line returns\n"
+    "  --link PATH       symlink to the device, re-pointed when the line returns (only a\n"
+    "                    link is replaced there: a file at PATH is refused)\n"
     "  --control PORT    control port on 127.0.0.1 (default: chosen by the system)\n"
     "  --no-pacing       reply at once instead of at the line's speed\n"
     "  --time-scale F    acquisition seconds per real second (default 1)\n"
@@ -126,13 +128,28 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
 }
 
 // Written beside and renamed into place, so a reader never sees half of it.
+// The partial file is a new one of a name nobody could plant a link at
+// beforehand (mkstemp), private, as the token in it is; the rename replaces
+// whatever entry PATH was without writing through it.
 bool WriteReadyFile(const std::string& path, const std::string& text) {
-    const std::string partial = path + ".partial";
-    std::FILE* file = std::fopen(partial.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (std::fclose(file) != 0 || !written) return false;
-    return std::rename(partial.c_str(), path.c_str()) == 0;
+    std::string partial = path + ".partial.XXXXXX";
+    const int fd = ::mkostemp(&partial[0], O_CLOEXEC);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        done += static_cast<size_t>(count);
+    }
+    const int savedErrno = errno;
+    const bool written = ::close(fd) == 0 && done == text.size() && std::rename(partial.c_str(), path.c_str()) == 0;
+    if (!written) {
+        const int reason = done == text.size() ? errno : savedErrno;
+        ::unlink(partial.c_str());
+        errno = reason;
+    }
+    return written;
 }
 
 // Another simulator may have taken the link over meanwhile.
