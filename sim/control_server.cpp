@@ -37,8 +37,8 @@ constexpr auto kProveWithin = std::chrono::seconds(5);
 constexpr size_t kTokenBytes = 16;
 const char kTokenWord[] = "token ";
 const char kRefusal[] =
-    "err this control port takes commands only from its starter: send 'token T' first, T as the simulator's "
-    "start-up lines give it ('token T'); connection closed\n";
+    "err this control port takes commands only from its starter: the first line must be 'token T', T as the "
+    "simulator printed it at start-up; connection closed\n";
 
 // Hexadecimal of fresh random bytes; empty when the system has none to give.
 std::string RandomToken() {
