@@ -73,7 +73,9 @@ public:
         posix_spawnattr_init(&attributes);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
         posix_spawnattr_setpgroup(&attributes, 0);
-        std::vector<std::string> args = {sProgram, pszModel, "--link", sLink, "--time-scale", kTimeScale};
+        // --parent: a demo killed outright takes its simulators with it.
+        std::vector<std::string> args = {sProgram, pszModel,   "--link",   sLink,
+                                         "--time-scale", kTimeScale, "--parent", std::to_string(getpid())};
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(&arg[0]);
         argv.push_back(nullptr);

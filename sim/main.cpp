@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include "sim/control_server.h"
@@ -20,21 +22,25 @@ void OnSignal(int) { g_signalled = 1; }
 const char kUsage[] =
     "usage: linkbay-sim FAMILY [options]\n"
     "Serves a simulated instrument of FAMILY (%s) on a pseudo-terminal and prints\n"
-    "its device path and control port.\n"
+    "its device path, the token its control connections must send first ('token T')\n"
+    "and its control port.\n"
     "\n"
     "  --baud N          the instrument's rate: replies are paced at N, requests sent\n"
     "                    at another rate go unanswered (default: the family's own rate,\n"
     "                    given with its commands below; without one, follow the driver)\n"
-    "  --link PATH       symlink to the device, re-pointed when the line returns\n"
+    "  --link PATH       symlink to the device, re-pointed when the line returns (only a\n"
+    "                    link is replaced there: a file at PATH is refused)\n"
     "  --control PORT    control port on 127.0.0.1 (default: chosen by the system)\n"
     "  --no-pacing       reply at once instead of at the line's speed\n"
     "  --time-scale F    acquisition seconds per real second (default 1)\n"
     "  --manual-clock    acquisition time passes only by the control command 'advance'\n"
+    "  --wire-log N      keep the last N entries of the wire log (default %zu)\n"
     "  --ready-file PATH also write the lines printed at start-up to PATH, complete\n"
     "                    when it appears (for starters that cannot read the output)\n"
     "  --exit-on-disconnect\n"
     "                    end when the first control connection closes\n"
     "  --quiet           print nothing at start-up (with --ready-file)\n"
+    "  --parent PID      end when process PID, the starter, ends (even when killed)\n"
     "  --help            this text and the control commands\n";
 
 struct Arguments {
@@ -43,6 +49,7 @@ struct Arguments {
     uint16_t controlPort = 0;
     std::string readyFile;
     bool exitOnDisconnect = false;
+    pid_t parent = 0;
     bool quiet = false;
     bool help = false;
 };
@@ -72,7 +79,7 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
         } else if (option == "--quiet") {
             arguments.quiet = true;
         } else if (option == "--baud" || option == "--link" || option == "--control" || option == "--time-scale" ||
-                   option == "--ready-file") {
+                   option == "--ready-file" || option == "--wire-log" || option == "--parent") {
             if (!hasValue) return Fail(option + " needs a value; see --help");
             ++i;
             if (option == "--link") {
@@ -84,6 +91,17 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
                     return Fail("--baud wants a rate from 50 to 4000000, not '" + value + "'");
                 }
                 arguments.options.instrumentBaud = static_cast<uint32_t>(number);
+            } else if (option == "--wire-log") {
+                if (!ParseUnsigned(value, number) || number < 1 || number > linkbay::sim::WireLog::kMaxCapacity) {
+                    return Fail("--wire-log wants a number of entries from 1 to " +
+                                std::to_string(linkbay::sim::WireLog::kMaxCapacity) + ", not '" + value + "'");
+                }
+                arguments.options.wireLogEntries = static_cast<size_t>(number);
+            } else if (option == "--parent") {
+                if (!ParseUnsigned(value, number) || number < 2 || number > INT32_MAX) {
+                    return Fail("--parent wants the starter's process id, not '" + value + "'");
+                }
+                arguments.parent = static_cast<pid_t>(number);
             } else if (option == "--control") {
                 if (!ParseUnsigned(value, number) || number > 65535) {
                     return Fail("--control wants a port from 0 to 65535, not '" + value + "'");
@@ -110,13 +128,28 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments) {
 }
 
 // Written beside and renamed into place, so a reader never sees half of it.
+// The partial file is a new one of a name nobody could plant a link at
+// beforehand (mkstemp), private, as the token in it is; the rename replaces
+// whatever entry PATH was without writing through it.
 bool WriteReadyFile(const std::string& path, const std::string& text) {
-    const std::string partial = path + ".partial";
-    std::FILE* file = std::fopen(partial.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (std::fclose(file) != 0 || !written) return false;
-    return std::rename(partial.c_str(), path.c_str()) == 0;
+    std::string partial = path + ".partial.XXXXXX";
+    const int fd = ::mkostemp(&partial[0], O_CLOEXEC);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        done += static_cast<size_t>(count);
+    }
+    const int savedErrno = errno;
+    const bool written = ::close(fd) == 0 && done == text.size() && std::rename(partial.c_str(), path.c_str()) == 0;
+    if (!written) {
+        const int reason = done == text.size() ? errno : savedErrno;
+        ::unlink(partial.c_str());
+        errno = reason;
+    }
+    return written;
 }
 
 // Another simulator may have taken the link over meanwhile.
@@ -128,7 +161,7 @@ void RemoveLinkIfOurs(const std::string& link, const std::string& device) {
 
 // The commands of the family named, or of every family when none is.
 void PrintHelp(const std::string& family) {
-    std::printf(kUsage, linkbay::sim::KnownFamilies().c_str());
+    std::printf(kUsage, linkbay::sim::KnownFamilies().c_str(), linkbay::sim::WireLog::kDefaultCapacity);
     std::printf("\nControl commands (one a line on the control port; replies end with 'ok' or 'err'):\n%s",
                 linkbay::sim::Simulator::ControlHelp().c_str());
     for (const std::string& name : linkbay::sim::ModelNames()) {
@@ -141,6 +174,14 @@ void PrintHelp(const std::string& family) {
     }
 }
 
+// The kernel signals us when the starter ends, however it ends; a starter
+// gone before we asked is seen in our new parent.
+bool EndWithParent(pid_t parent) {
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) return Fail(std::string("cannot watch the parent: ") + std::strerror(errno));
+    if (::getppid() != parent) return Fail("the starter (process " + std::to_string(parent) + ") has already ended");
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -150,6 +191,9 @@ int main(int argc, char** argv) {
         PrintHelp(arguments.family);
         return 0;
     }
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    if (arguments.parent != 0 && !EndWithParent(arguments.parent)) return 1;
     std::unique_ptr<linkbay::sim::InstrumentModel> model = linkbay::sim::CreateModel(arguments.family);
     if (!model) {
         Fail("unknown family '" + arguments.family + "'; known: " + linkbay::sim::KnownFamilies());
@@ -170,10 +214,11 @@ int main(int argc, char** argv) {
         Fail(error);
         return 1;
     }
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
     std::string startText = "device " + simulator.devicePath() + "\n";
     if (!arguments.options.linkPath.empty()) startText += "link " + arguments.options.linkPath + "\n";
+    // The token before the control line: a starter that has seen the
+    // control line has the token too.
+    startText += "token " + server.token() + "\n";
     startText += "control 127.0.0.1:" + std::to_string(server.port()) + "\n";
     if (!arguments.quiet) std::fputs(startText.c_str(), stdout);
     std::fflush(stdout);

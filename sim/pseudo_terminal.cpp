@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -78,7 +79,24 @@ size_t BytesWaiting(int fd) {
     return ioctl(fd, FIONREAD, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
 }
 
+namespace {
+const char* KindOfFile(mode_t mode) {
+    if (S_ISREG(mode)) return "a regular file";
+    if (S_ISDIR(mode)) return "a directory";
+    return "a special file";
+}
+}  // namespace
+
+// Only a link is replaced: the path may name someone's file, and a link is
+// all this ever puts there (a stale one of a simulator that was killed, or
+// one that names another device, goes: replacing a link changes no file).
 bool PointLinkAt(const std::string& link, const std::string& target, std::string& error) {
+    struct stat existing {};
+    if (::lstat(link.c_str(), &existing) == 0 && !S_ISLNK(existing.st_mode)) {
+        error = link + " is " + KindOfFile(existing.st_mode) + ", not a link: it is left as it is (remove it, or " +
+                "choose another path for the link)";
+        return false;
+    }
     static std::atomic<unsigned> s_temporaries{0};
     const std::string temporary = link + ".new" + std::to_string(getpid()) + "_" + std::to_string(++s_temporaries);
     if (::symlink(target.c_str(), temporary.c_str()) != 0 || ::rename(temporary.c_str(), link.c_str()) != 0) {

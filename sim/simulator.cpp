@@ -37,6 +37,7 @@ std::string GarbageBytes(uint32_t count) {
 Simulator::Simulator(std::unique_ptr<InstrumentModel> model, SimulatorOptions options)
     : m_model(std::move(model)),
       m_options(std::move(options)),
+      m_wireLog(m_options.wireLogEntries),
       m_clockOrigin(std::chrono::steady_clock::now()),
       m_manualClock(m_options.manualClock),
       m_pacing(m_options.pacing),

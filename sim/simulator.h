@@ -26,6 +26,7 @@ struct SimulatorOptions {
     uint32_t instrumentBaud = 0;  // 0: follow whatever rate the driver sets
     double timeScale = 1.0;     // acquisition time per real time
     bool manualClock = false;   // acquisition time passes only through advanceClock
+    size_t wireLogEntries = WireLog::kDefaultCapacity;  // the wire log keeps the last this many
 };
 
 class Simulator {

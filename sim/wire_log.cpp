@@ -1,10 +1,29 @@
 #include "sim/wire_log.h"
 
+#include <algorithm>
 
 namespace linkbay {
 namespace sim {
 
-WireLog::WireLog() : m_start(std::chrono::steady_clock::now()) {}
+WireLog::WireLog(size_t capacity) : m_start(std::chrono::steady_clock::now()), m_capacity(1) {
+    setCapacity(capacity);
+}
+
+void WireLog::setCapacity(size_t capacity) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_capacity = std::min(std::max<size_t>(capacity, 1), kMaxCapacity);
+    trimLocked();
+}
+
+size_t WireLog::capacity() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_capacity;
+}
+
+size_t WireLog::size() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries.size();
+}
 
 uint64_t WireLog::nowUs() const {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
@@ -21,7 +40,7 @@ void WireLog::record(WireDirection direction, const char* bytes, size_t count) {
 }
 
 void WireLog::trimLocked() {
-    while (m_bytes > kMaxBytes && m_entries.size() > 1) {
+    while (m_entries.size() > m_capacity || (m_bytes > kMaxBytes && m_entries.size() > 1)) {
         m_bytes -= m_entries.front().bytes.size();
         m_entries.pop_front();
     }

@@ -22,13 +22,20 @@ struct WireEntry {
     std::string bytes;      // the bytes, or the event's name
 };
 
-// Bounded: past kMaxBytes the oldest entries go, so a simulator left running
-// for days does not grow without end; sequence numbers show the gap.
+// A ring of the last entries: past its capacity, or past kMaxBytes of bytes,
+// the oldest go, so a simulator left running for days stays within bounds
+// (a paced reply is many small entries); sequence numbers show the gap.
 class WireLog {
 public:
     static constexpr size_t kMaxBytes = 16u << 20;
+    static constexpr size_t kDefaultCapacity = 65536;
+    static constexpr size_t kMaxCapacity = 1u << 24;
 
-    WireLog();
+    explicit WireLog(size_t capacity = kDefaultCapacity);
+    // Entries kept at most (1 to kMaxCapacity); the oldest go at once.
+    void setCapacity(size_t capacity);
+    size_t capacity() const;
+    size_t size() const;
     void record(WireDirection direction, const char* bytes, size_t count);
     void recordEvent(const std::string& name);
     // Entries with a sequence number at or above since.
@@ -48,6 +55,7 @@ private:
     void trimLocked();
 
     std::deque<WireEntry> m_entries;
+    size_t m_capacity;
     size_t m_bytes = 0;
     uint64_t m_nextSequence = 0;
 };

@@ -1,5 +1,7 @@
 #include "addin/mutex_access.h"
 
+#include "serial/debug_output.h"
+
 TAutoMutex::~TAutoMutex() { Close(); }
 
 void TAutoMutex::Close() {
@@ -24,8 +26,31 @@ void TAutoMutex::Create(const char* pszName) {
 
 namespace linkbay {
 
+namespace {
+constexpr DWORD kLongWaitMs = 5000;
+
+// A holder that is stopped or stuck blocks every host: say who, once a wait.
+void ReportLongWait(HANDLE hMutex) {
+    DWORD dwHolder = 0;
+    char szProgram[64] = "";
+    if (platform::DescribeMutexHolder(hMutex, &dwHolder, szProgram, sizeof szProgram)) {
+        DebugPrint(0, "*** The add-in's shared mutex has been held for more than %lu s by process %lu (%s); "
+                      "still waiting ***\r\n",
+                   static_cast<unsigned long>(kLongWaitMs / 1000), static_cast<unsigned long>(dwHolder), szProgram);
+    } else {
+        DebugPrint(0, "*** The add-in's shared mutex has been held for more than %lu s by another process; "
+                      "still waiting ***\r\n",
+                   static_cast<unsigned long>(kLongWaitMs / 1000));
+    }
+}
+}  // namespace
+
 TMutexAccess::TMutexAccess(const TAutoMutex& mutex) : m_hMutex(mutex.Handle()) {
-    const DWORD dwResult = WaitForSingleObject(m_hMutex, INFINITE);
+    DWORD dwResult = WaitForSingleObject(m_hMutex, kLongWaitMs);
+    if (dwResult == WAIT_TIMEOUT) {
+        ReportLongWait(m_hMutex);
+        dwResult = WaitForSingleObject(m_hMutex, INFINITE);
+    }
     if (dwResult != WAIT_OBJECT_0 && dwResult != WAIT_ABANDONED)
         OutputDebugStringA("*** TMutexAccess Wait Failed ***\r\n");
 }

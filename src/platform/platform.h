@@ -13,6 +13,7 @@
 #include "posix/win32_api.h"
 #endif
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 
@@ -48,4 +49,16 @@ inline bool LocalCalendarTime(int64_t nUnixSeconds, std::tm& local) {
 #endif
 }
 
+namespace platform {
+
+// The process holding a mutex now, for a message about a long wait: its id
+// and its program's name. False when nobody holds it or the system does not
+// tell (Windows offers no call for it).
+#if defined(_WIN32)
+inline bool DescribeMutexHolder(HANDLE, DWORD*, char*, size_t) { return false; }
+#else
+bool DescribeMutexHolder(HANDLE hMutex, DWORD* pdwProcessId, char* pszProgram, size_t cchProgram);
+#endif
+
+}  // namespace platform
 }  // namespace linkbay

@@ -1,9 +1,16 @@
 // The add-in's mutex guard messages, as a debug viewer sees them.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#endif
 
 #include "addin/mutex_access.h"
+#include "support/child_process.h"
 #include "support/debug_sink.h"
 #include "support/test_env.h"
 
@@ -37,6 +44,34 @@ TEST(AddinMutex, FailedCreateAndWaitAreReportedAndTheOperationGoesOn) {
               "*** TMutexAccess Wait Failed ***\r\n");
     EXPECT_TRUE(bRan);
 }
+
+#if !defined(_WIN32)
+// A holder stopped (as by a debugger or Ctrl-Z) blocks every host: after 5 s
+// the waiter names it once, and takes the mutex when it is let go.
+TEST(AddinMutex, AWaitPastFiveSecondsNamesTheHolderOnceAndGoesOn) {
+    UseFreshEnvironment();
+    const char kName[] = "UADDKELDAMUTEXRS232";
+    ChildProcess holder({"lock-mutex", kName, "initial"});
+    ASSERT_EQ(holder.readLine(), "CREATED 0");
+    ASSERT_EQ(kill(holder.pid(), SIGSTOP), 0);
+    TAutoMutex mutex;
+    mutex.Create(kName);
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(6500));
+        kill(holder.pid(), SIGCONT);
+        holder.writeLine("release");
+    });
+    bool bTaken = false;
+    const std::string sText = DebugTextOf([&] {
+        TMutexAccess access(mutex);
+        bTaken = true;
+    });
+    release.join();
+    EXPECT_TRUE(bTaken);
+    EXPECT_EQ(sText, "*** The add-in's shared mutex has been held for more than 5 s by process " +
+                         std::to_string(holder.pid()) + " (linkbay_platfor); still waiting ***\r\n");
+}
+#endif
 
 }  // namespace
 }  // namespace test

@@ -31,6 +31,8 @@ soname=$(objdump -p "$libdir/liblinkbay.so" | awk '$1 == "SONAME" {print $2}')
 sim_pid=$!
 for _ in $(seq 50); do grep -q '^control ' "$work/sim.out" && break; sleep 0.1; done
 exec 3<>"/dev/tcp/127.0.0.1/$(sed -n 's/^control 127\.0\.0\.1://p' "$work/sim.out")"
+grep '^token ' "$work/sim.out" >&3   # a control connection proves first that the starter made it
+read -r -t 5 reply <&3 && [[ $reply == ok ]] || fail "the simulator refused its own token: ${reply:-no reply}"
 echo "set-counts 10 7 0 4000000 12" >&3
 read -r -t 5 reply <&3 && [[ $reply == ok* ]] || fail "the simulator refused the counts: ${reply:-no reply}"
 exec 3>&-

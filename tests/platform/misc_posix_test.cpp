@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "platform/platform.h"
 #include "platform/test_hooks.h"
 #include "support/file_text.h"
@@ -67,6 +69,26 @@ TEST(Misc, DebugOutputGoesToCaptureOrConfiguredFileOrNowhere) {
         OutputDebugStringA("second\r\n");
     }
     EXPECT_EQ(ReadRaw(sPath), std::optional<std::string>("first\r\nsecond\r\n"));
+}
+
+// Someone who can write the folder plants a second name for another file at
+// the path: the messages must not land in that file.
+TEST(Misc, DebugOutputNeverWritesThroughAPlantedName) {
+    using Plant = int (*)(const char* pszExisting, const char* pszNew);
+    const Plant plants[] = {symlink, link};
+    const std::string sDir = UseFreshEnvironment();
+    for (Plant plant : plants) {
+        const std::string sVictim = sDir + "/victim", sPath = sDir + "/debug.log";
+        WriteRaw(sVictim, "precious\n");
+        ASSERT_EQ(plant(sVictim.c_str(), sPath.c_str()), 0);
+        {
+            ScopedVariable output("LINKBAY_DEBUG_OUTPUT", sPath);
+            OutputDebugStringA("leaked\r\n");
+        }
+        EXPECT_EQ(ReadRaw(sVictim), std::optional<std::string>("precious\n")) << (plant == link ? "link" : "symlink");
+        unlink(sPath.c_str());
+        unlink(sVictim.c_str());
+    }
 }
 
 }  // namespace

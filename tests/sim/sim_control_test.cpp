@@ -7,6 +7,7 @@
 #include "sim/control_server.h"
 #include "sim_test_support.h"
 #include "support/child_process.h"
+#include "support/file_text.h"
 
 namespace linkbay {
 namespace test {
@@ -51,7 +52,7 @@ TEST(SimControl, BadCommandsGetAnErrorThatSaysWhatIsExpected) {
     std::string error;
     ASSERT_TRUE(server.start(0, error)) << error;
     ControlClient client;
-    ASSERT_TRUE(client.connect(server.port()));
+    ASSERT_TRUE(client.connect(server.port(), server.token()));
     for (const Case& c : cases) EXPECT_EQ(client.command(c.line), c.reply) << c.line;
     // The plan is bounded: ten thousand faults, then a refusal until it is cleared.
     for (int n = 1; n <= 10000; n += 1000) {
@@ -65,8 +66,35 @@ TEST(SimControl, BadCommandsGetAnErrorThatSaysWhatIsExpected) {
     const std::string flood(2 << 20, 'x');
     EXPECT_EQ(client.command(flood).find("err line longer than 1 MiB"), 0u);
     ControlClient again;
-    ASSERT_TRUE(again.connect(server.port()));
+    ASSERT_TRUE(again.connect(server.port(), server.token()));
     EXPECT_EQ(again.command("exchanges"), "ok 0\n");
+}
+
+// Another local user reaches the loopback port too: without the starter's
+// token a connection gets nothing done, and cannot end the simulator.
+TEST(SimControl, AConnectionWithoutTheTokenIsRefused) {
+    auto simulator = StartKorv(Unpaced());
+    sim::ControlServer server(*simulator);
+    server.quitWhenFirstClientLeaves();
+    std::string error;
+    ASSERT_TRUE(server.start(0, error)) << error;
+    ASSERT_EQ(server.token().size(), 32u);
+    const std::string firstLines[] = {"quit", "token", "token " + server.token() + "0",
+                                      "token " + server.token().substr(1), " token " + server.token()};
+    for (const std::string& line : firstLines) {
+        ControlClient stranger;
+        ASSERT_TRUE(stranger.connect(server.port()));
+        EXPECT_EQ(stranger.command(line).find("err this control port takes commands only from its starter"), 0u)
+            << line;
+        EXPECT_EQ(stranger.command("exchanges").rfind("<", 0), 0u) << "not closed after " << line;
+    }
+    EXPECT_FALSE(simulator->quitRequested());
+    {
+        ControlClient starter;
+        ASSERT_TRUE(starter.connect(server.port(), server.token()));
+        EXPECT_EQ(starter.command("exchanges"), "ok 0\n");
+    }
+    EXPECT_TRUE(WaitFor([&] { return simulator->quitRequested(); })) << "the starter's connection is the lifeline";
 }
 
 #ifdef LINKBAY_SIM_PATH
@@ -82,11 +110,13 @@ TEST(SimControl, TheSimulatorProgramIsDrivenFromAnotherProcess) {
     ASSERT_NE(mkdtemp(directory), nullptr);
     const std::string link = std::string(directory) + "/com1";
     const auto program = RunSimulator({"korv", "--link", link, "--no-pacing"});
-    const std::string device = program->readLine(), linkLine = program->readLine(), control = program->readLine();
+    const std::string device = program->readLine(), linkLine = program->readLine(), token = program->readLine(),
+                      control = program->readLine();
     EXPECT_EQ(linkLine, "link " + link);
+    ASSERT_EQ(token.rfind("token ", 0), 0u) << token;
     ASSERT_EQ(control.rfind("control 127.0.0.1:", 0), 0u) << device << "\n" << control;
     ControlClient client;
-    ASSERT_TRUE(client.connect(static_cast<uint16_t>(std::stoi(control.substr(18)))));
+    ASSERT_TRUE(client.connect(static_cast<uint16_t>(std::stoi(control.substr(18))), token.substr(6)));
 
     // The control commands the driver tests steer the program with are shown there (DriverRig).
     DriverPort port;
@@ -106,6 +136,7 @@ TEST(SimControl, TheSimulatorProgramIsDrivenFromAnotherProcess) {
 TEST(SimControl, TheProgramRefusesBadArgumentsWithAMessage) {
     const std::vector<std::vector<std::string>> cases = {
         {}, {"nosuch"}, {"korv", "--baud", "fast"}, {"korv", "--control", "70000"}, {"korv", "--bogus"}, {"korv", "--link"},
+        {"korv", "--wire-log", "0"}, {"korv", "--parent", "1"},
     };
     for (const auto& arguments : cases) {
         const auto program = RunSimulator(arguments);
@@ -114,6 +145,59 @@ TEST(SimControl, TheProgramRefusesBadArgumentsWithAMessage) {
         EXPECT_EQ(message.rfind("linkbay-sim: ", 0), 0u) << message;
         EXPECT_EQ(program->readLine(), "") << "one line only";
     }
+}
+
+// Another user plants entries where the program writes: it never writes
+// through them, and its link replaces nothing but a link.
+TEST(SimControl, TheProgramNeverWritesThroughPlantedPaths) {
+    struct Case {
+        const char* what;
+        const char* linkName;   // --link, in the directory; the ready file is "ready"
+        const char* plantedAt;  // a symlink to the victim there, if any
+        bool refused;
+    };
+    const Case cases[] = {
+        {"a link at the ready file's partial name", "com1", "ready.partial", false},
+        {"a link at the ready file", "com1", "ready", false},
+        {"a regular file at the link", "victim", nullptr, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        char directory[] = "/tmp/linkbay-sim-XXXXXX";
+        ASSERT_NE(mkdtemp(directory), nullptr);
+        const std::string dir = directory, victim = dir + "/victim", ready = dir + "/ready";
+        WriteRaw(victim, "precious\n");
+        if (c.plantedAt != nullptr) {
+            ASSERT_EQ(symlink(victim.c_str(), (dir + "/" + c.plantedAt).c_str()), 0);
+        }
+        const auto program = RunSimulator({"korv", "--link", dir + "/" + c.linkName, "--ready-file", ready, "--quiet"});
+        if (c.refused) {
+            EXPECT_NE(program->readLine().find("victim is a regular file, not a link"), std::string::npos);
+            EXPECT_EQ(program->wait(), 1);
+        } else {
+            EXPECT_TRUE(WaitFor([&] { return ReadRaw(ready).value_or("").find("\ncontrol ") != std::string::npos; }));
+        }
+        program->kill();
+        EXPECT_EQ(ReadRaw(victim), std::optional<std::string>("precious\n"));
+        for (const std::string& name : DirectoryEntries(dir)) unlink((dir + "/" + name).c_str());
+        rmdir(directory);
+    }
+}
+
+// A starter killed outright (a demo under kill -9) takes its simulator with
+// it: the simulator removes its link on the way out.
+TEST(SimControl, TheProgramEndsWithItsParent) {
+    char directory[] = "/tmp/linkbay-sim-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string link = std::string(directory) + "/com1", ready = std::string(directory) + "/ready";
+    ChildProcess starter("/bin/sh", {"-c", "\"$0\" korv --quiet --link \"$1\" --ready-file \"$2\" --parent $$ & wait",
+                                     LINKBAY_SIM_PATH, link, ready});
+    ASSERT_TRUE(WaitFor([&] { return access(ready.c_str(), F_OK) == 0; }));
+    EXPECT_EQ(access(link.c_str(), F_OK), 0);
+    starter.kill();
+    EXPECT_TRUE(WaitFor([&] { return access(link.c_str(), F_OK) != 0; })) << "the simulator outlived its parent";
+    for (const std::string& path : {link, ready}) unlink(path.c_str());
+    rmdir(directory);
 }
 #endif
 

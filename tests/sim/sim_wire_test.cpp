@@ -96,6 +96,26 @@ TEST(SimWireLog, HoldsEveryByteEachWayInOrderWithTimes) {
     EXPECT_NE(log.find(" > 33 4096\\r\\n\n"), std::string::npos) << log;
 }
 
+TEST(SimWireLog, KeepsOnlyItsLastEntriesOverAHundredSpectrumReads) {
+    constexpr size_t kEntries = 40;
+    sim::SimulatorOptions options = Unpaced();
+    options.wireLogEntries = kEntries;
+    auto simulator = StartKorv(options);
+    DriverPort port;
+    ASSERT_TRUE(port.open(simulator->devicePath(), CBR_115200));
+    const size_t bytes = TransferOverhead(4096) + 4096;
+    for (int read = 0; read < 100; ++read) {
+        ASSERT_EQ(port.exchange("fb\r", bytes + 1).size(), bytes) << "read " << read;
+        ASSERT_LE(simulator->wireLog().size(), kEntries) << "read " << read;
+    }
+    // The newest entries stay, numbered on from every one recorded.
+    const std::vector<sim::WireEntry> kept = simulator->wireLog().since(0);
+    ASSERT_FALSE(kept.empty());
+    EXPECT_GT(kept.front().sequence, kEntries);
+    EXPECT_EQ(kept.back().sequence + 1, simulator->wireLog().nextSequence());
+    EXPECT_EQ(kept.back().direction, sim::WireDirection::kOut);
+}
+
 }  // namespace
 }  // namespace test
 }  // namespace linkbay

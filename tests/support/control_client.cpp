@@ -12,9 +12,10 @@ bool EndsWithStatusLine(const std::string& reply) {
 }
 }  // namespace
 
-bool ControlClient::connect(uint16_t port) {
+bool ControlClient::connect(uint16_t port, const std::string& token) {
     disconnect();
     m_socket = ConnectLoopback(port);
+    if (connected() && !token.empty() && command("token " + token) != "ok\n") disconnect();
     return connected();
 }
 

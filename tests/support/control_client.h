@@ -15,7 +15,9 @@ public:
     ControlClient(const ControlClient&) = delete;
     ControlClient& operator=(const ControlClient&) = delete;
 
-    bool connect(uint16_t port);
+    // With a token, the connection proves itself with it first, as a
+    // simulator's control port demands; false when it is refused.
+    bool connect(uint16_t port, const std::string& token = std::string());
     void disconnect();
     bool connected() const { return m_socket != kNoSocket; }
     // Sends one command; returns every reply line up to and including the

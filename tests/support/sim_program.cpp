@@ -13,11 +13,21 @@ namespace {
 
 constexpr int kStartLimitMs = 15000;
 const char kControlPrefix[] = "control 127.0.0.1:";
+const char kTokenPrefix[] = "token ";
 
 // The control port from the start-up lines; 0 when there is none yet.
 int ControlPortIn(const std::string& sText) {
     const size_t at = sText.find(kControlPrefix);
     return at == std::string::npos ? 0 : std::atoi(sText.c_str() + at + sizeof kControlPrefix - 1);
+}
+
+// The word of the start-up line that begins with the prefix, or "".
+std::string LineValue(const std::string& sText, const char* pszPrefix) {
+    const std::string sPrefix = std::string("\n") + pszPrefix;
+    const size_t at = ("\n" + sText).find(sPrefix);
+    if (at == std::string::npos) return std::string();
+    const size_t begin = at + sPrefix.size() - 1;
+    return sText.substr(begin, sText.find('\n', begin) - begin);
 }
 
 // LINKBAY_SIM_PROGRAM, else the one built beside the tests (none on Windows:
@@ -60,12 +70,15 @@ SimulatorProgram::SimulatorProgram(int nPort, const std::vector<std::string>& op
         return;
     }
     int nControlPort = 0;
-    Eventually([&] { return (nControlPort = ControlPortIn(ReadRaw(sReady).value_or(""))) != 0; }, kStartLimitMs);
+    std::string sStartLines;
+    Eventually([&] { return (nControlPort = ControlPortIn(sStartLines = ReadRaw(sReady).value_or(""))) != 0; },
+               kStartLimitMs);
     std::remove(sReady.c_str());
     if (nControlPort == 0) {
         m_sProblem = sProgram + " did not start within " + std::to_string(kStartLimitMs) + " ms";
-    } else if (!m_control.connect(static_cast<uint16_t>(nControlPort))) {
-        m_sProblem = "cannot connect to the simulator's control port " + std::to_string(nControlPort);
+    } else if (!m_control.connect(static_cast<uint16_t>(nControlPort), LineValue(sStartLines, kTokenPrefix))) {
+        m_sProblem = "cannot connect to the simulator's control port " + std::to_string(nControlPort) +
+                     " with the token of its start-up lines";
     } else {
         m_nControlPort = static_cast<uint16_t>(nControlPort);
     }

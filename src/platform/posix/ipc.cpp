@@ -814,6 +814,56 @@ void ReleaseObject(HandleKind kind, void* object) {
 }
 
 }  // namespace posix
+
+namespace {
+// A number field ("Tgid:\t123") of /proc/ID/status; 0 when there is none.
+DWORD StatusField(pid_t id, const char* pszField) {
+    char szPath[64];
+    snprintf(szPath, sizeof szPath, "/proc/%d/status", static_cast<int>(id));
+    FILE* pFile = fopen(szPath, "re");
+    if (pFile == nullptr) return 0;
+    char szLine[256];
+    unsigned long value = 0;
+    const size_t cchField = strlen(pszField);
+    while (fgets(szLine, sizeof szLine, pFile) != nullptr) {
+        if (strncmp(szLine, pszField, cchField) == 0 && szLine[cchField] == ':') {
+            value = strtoul(szLine + cchField + 1, nullptr, 10);
+            break;
+        }
+    }
+    fclose(pFile);
+    return static_cast<DWORD>(value);
+}
+
+void ProgramName(DWORD pid, char* pszProgram, size_t cchProgram) {
+    if (cchProgram == 0) return;
+    pszProgram[0] = '\0';
+    char szPath[64];
+    snprintf(szPath, sizeof szPath, "/proc/%lu/comm", static_cast<unsigned long>(pid));
+    FILE* pFile = fopen(szPath, "re");
+    if (pFile == nullptr) return;
+    if (fgets(pszProgram, static_cast<int>(cchProgram < INT_MAX ? cchProgram : INT_MAX), pFile) == nullptr)
+        pszProgram[0] = '\0';
+    fclose(pFile);
+    pszProgram[strcspn(pszProgram, "\n")] = '\0';
+}
+}  // namespace
+
+// The futex word of a robust mutex names its owner thread; its process is
+// that thread's thread group.
+bool DescribeMutexHolder(HANDLE hMutex, DWORD* pdwProcessId, char* pszProgram, size_t cchProgram) {
+    posix::ObjectRecord* pRecord = posix::AcquireObject(hMutex, posix::HandleKind::Mutex);
+    if (pRecord == nullptr) return false;
+    const int word = __atomic_load_n(&pRecord->pMutex->mutex.__data.__lock, __ATOMIC_ACQUIRE);
+    posix::DropReference(pRecord);
+    const pid_t tid = static_cast<pid_t>(word & FUTEX_TID_MASK);
+    const DWORD pid = tid != 0 ? StatusField(tid, "Tgid") : 0;
+    if (pid == 0) return false;
+    if (pdwProcessId != nullptr) *pdwProcessId = pid;
+    if (pszProgram != nullptr) ProgramName(pid, pszProgram, cchProgram);
+    return true;
+}
+
 }  // namespace platform
 }  // namespace linkbay
 

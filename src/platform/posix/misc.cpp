@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "../test_hooks.h"
@@ -76,6 +77,20 @@ const char* SystemText(DWORD dwCode, char* pszScratch, size_t cbScratch) {
     return nullptr;
 }
 
+// Once a process: the messages have nowhere else to go but standard error.
+void NoteRefusedDebugOutput(const char* pszTarget, int err) {
+    static std::atomic<bool> s_bNoted{false};
+    if (s_bNoted.exchange(true)) return;
+    const char* pszWhy = err == ELOOP ? "it is a symbolic link"
+                         : err != 0   ? strerror(err)
+                                      : "it is not a file of this user with one name (another user's file, "
+                                        "a second name of a file, or not a regular file)";
+    char szNote[768];
+    snprintf(szNote, sizeof szNote, "linkbay: debug messages are not written to LINKBAY_DEBUG_OUTPUT=%.400s: %s\n",
+             pszTarget, pszWhy);
+    (void)!write(STDERR_FILENO, szNote, strlen(szNote));
+}
+
 void WriteToSink(const char* pszText) {
     const char* pszTarget = getenv("LINKBAY_DEBUG_OUTPUT");
     if (pszTarget == nullptr || *pszTarget == '\0') return;
@@ -84,10 +99,17 @@ void WriteToSink(const char* pszText) {
         (void)!write(STDERR_FILENO, pszText, cb);
         return;
     }
-    const int fd = open(pszTarget, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    (void)!write(fd, pszText, cb);  // one write per message keeps lines whole between processes
-    close(fd);
+    // A link planted at the path, or a second name of someone else's file,
+    // would carry the messages into that file.
+    const int fd = open(pszTarget, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600);
+    struct stat st {};
+    const bool bOpened = fd >= 0 && fstat(fd, &st) == 0;
+    if (bOpened && (S_ISCHR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_uid == geteuid() && st.st_nlink == 1))) {
+        (void)!write(fd, pszText, cb);  // one write per message keeps lines whole between processes
+    } else {
+        NoteRefusedDebugOutput(pszTarget, fd < 0 ? errno : 0);
+    }
+    if (fd >= 0) close(fd);
 }
 
 DWORD ClockTicks() {
