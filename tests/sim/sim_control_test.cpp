@@ -94,7 +94,7 @@ TEST(SimControl, AConnectionWithoutTheTokenIsRefused) {
         ASSERT_TRUE(starter.connect(server.port(), server.token()));
         EXPECT_EQ(starter.command("exchanges"), "ok 0\n");
     }
-    EXPECT_TRUE(WaitFor([&] { return simulator->quitRequested(); })) << "the starter's connection is the lifeline";
+    EXPECT_TRUE(Eventually([&] { return simulator->quitRequested(); })) << "the starter's connection is the lifeline";
 }
 
 #ifdef LINKBAY_SIM_PATH
@@ -175,7 +175,7 @@ TEST(SimControl, TheProgramNeverWritesThroughPlantedPaths) {
             EXPECT_NE(program->readLine().find("victim is a regular file, not a link"), std::string::npos);
             EXPECT_EQ(program->wait(), 1);
         } else {
-            EXPECT_TRUE(WaitFor([&] { return ReadRaw(ready).value_or("").find("\ncontrol ") != std::string::npos; }));
+            EXPECT_TRUE(Eventually([&] { return ReadRaw(ready).value_or("").find("\ncontrol ") != std::string::npos; }));
         }
         program->kill();
         EXPECT_EQ(ReadRaw(victim), std::optional<std::string>("precious\n"));
@@ -192,10 +192,10 @@ TEST(SimControl, TheProgramEndsWithItsParent) {
     const std::string link = std::string(directory) + "/com1", ready = std::string(directory) + "/ready";
     ChildProcess starter("/bin/sh", {"-c", "\"$0\" korv --quiet --link \"$1\" --ready-file \"$2\" --parent $$ & wait",
                                      LINKBAY_SIM_PATH, link, ready});
-    ASSERT_TRUE(WaitFor([&] { return access(ready.c_str(), F_OK) == 0; }));
+    ASSERT_TRUE(Eventually([&] { return access(ready.c_str(), F_OK) == 0; }));
     EXPECT_EQ(access(link.c_str(), F_OK), 0);
     starter.kill();
-    EXPECT_TRUE(WaitFor([&] { return access(link.c_str(), F_OK) != 0; })) << "the simulator outlived its parent";
+    EXPECT_TRUE(Eventually([&] { return access(link.c_str(), F_OK) != 0; })) << "the simulator outlived its parent";
     for (const std::string& path : {link, ready}) unlink(path.c_str());
     rmdir(directory);
 }
