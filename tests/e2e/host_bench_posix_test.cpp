@@ -77,17 +77,15 @@ std::map<std::string, std::string> ReadBack(const std::string& sPath, const char
     return items;
 }
 
-// "ok TRUE LIVE" in microseconds; the instrument reports whole 20 ms ticks.
-std::pair<std::string, std::string> TicksAsSeconds(const std::string& sTimes) {
-    unsigned long long nTrue = 0;
-    unsigned long long nLive = 0;
-    sscanf(sTimes.c_str(), "ok %llu %llu", &nTrue, &nLive);
-    const auto seconds = [](unsigned long long n) {
-        char szText[32];
-        snprintf(szText, sizeof szText, "%.2f", static_cast<double>(n / 20000) * 0.02);
-        return std::string(szText);
-    };
-    return {seconds(nLive), seconds(nTrue)};
+// What the instrument answers to a line, a $G count of 20 ms ticks, as seconds: each family
+// counts in its own steps (KORV in whole seconds), so the file is held to the instrument's answer.
+std::string ShownSeconds(const std::string& sMcb, const char* pszLine, const std::string& sLog) {
+    const std::string sOutput = RunHost({"send", sMcb, "1", pszLine}, sLog).sOutput;
+    const size_t nAt = sOutput.find("$G");
+    if (nAt == std::string::npos) return "<no record in " + sOutput + ">";
+    char szText[32];
+    snprintf(szText, sizeof szText, "%.2f", std::stoull(sOutput.substr(nAt + 2, 10)) * 0.02);
+    return szText;
 }
 
 TEST(HostBench, EveryFormatOfEveryFamilyReadsBackAsTheInstrumentHoldsIt) {
@@ -105,7 +103,8 @@ TEST(HostBench, EveryFormatOfEveryFamilyReadsBackAsTheInstrumentHoldsIt) {
             ASSERT_EQ(RunHost({"send", sMcb, "1", pszLine}, sLog).nExit, 0) << pszLine;
         std::string sCounts = simulator.control("counts 0 " + std::to_string(family.nChannels));
         sCounts = sCounts.substr(3, sCounts.size() - 4);  // past "ok ", before the line feed
-        const auto times = TicksAsSeconds(simulator.control("times"));
+        const std::pair<std::string, std::string> times = {ShownSeconds(sMcb, "SHOW_LIVE", sLog),
+                                                            ShownSeconds(sMcb, "SHOW_TRUE", sLog)};
 
         struct FormatCase {
             const char* pszExtension;
