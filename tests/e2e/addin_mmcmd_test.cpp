@@ -24,24 +24,9 @@ constexpr int32_t kMcb = 97;
 AddinBase& Addin() { return TheAddin().addin(); }
 const McbEntry& Entry() { return TheAddin().header().m_pMcbTable[kMcb - 97]; }
 
-class NumberedCommandDetector : public ::testing::TestWithParam<const char*> {
+class NumberedCommandDetector : public InstrumentOnCom1<::testing::TestWithParam<const char*>> {
 protected:
-    void SetUp() override {
-        TheAddin();  // the test's directory first: the simulator starts in it
-        m_pSim = std::make_unique<SimulatorProgram>(1, std::vector<std::string>{"--no-pacing"}, GetParam());
-        ASSERT_TRUE(m_pSim->ready()) << m_pSim->problem();
-        TheAddin().writeIni(std::string("[CONFIG]\r\nCOM1=") + GetParam() + "\r\n");
-        ASSERT_TRUE(Addin().Open());
-        m_bOpen = true;
-        ASSERT_TRUE(Addin().IsValidDetector(kMcb, 1));
-    }
-    void TearDown() override {
-        if (m_bOpen) Addin().Close();
-    }
-    std::string sim(const std::string& sCommand) { return m_pSim->control(sCommand); }
-
-    std::unique_ptr<SimulatorProgram> m_pSim;
-    bool m_bOpen = false;
+    void SetUp() override { OpenOn(GetParam()); }
 };
 
 TEST_P(NumberedCommandDetector, IdentifiesReadsAndKeepsItsValuesInTheInstrument) {

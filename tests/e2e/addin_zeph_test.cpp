@@ -25,21 +25,9 @@ constexpr int32_t kMcb = 97;
 
 AddinBase& Addin() { return TheAddin().addin(); }
 
-class ZephDetector : public ::testing::Test {
+class ZephDetector : public InstrumentOnCom1<> {
 protected:
-    void SetUp() override {
-        TheAddin();  // the test's directory first: the simulator starts in it
-        m_pSim = std::make_unique<SimulatorProgram>(1, std::vector<std::string>{"--no-pacing"}, "zeph");
-        ASSERT_TRUE(m_pSim->ready()) << m_pSim->problem();
-        TheAddin().writeIni("[CONFIG]\r\nCOM1=zeph\r\n");
-        ASSERT_TRUE(Addin().Open());
-        m_bOpen = true;
-        ASSERT_TRUE(Addin().IsValidDetector(kMcb, 1));
-    }
-    void TearDown() override {
-        if (m_bOpen) Addin().Close();
-    }
-    std::string sim(const std::string& sCommand) { return m_pSim->control(sCommand); }
+    void SetUp() override { OpenOn("zeph"); }
     void mark() { m_sMark = OkValue(sim("mark")); }
     // The spectrum blocks (frame code 0x5B) the instrument heard since the mark.
     int blocksHeard() {
@@ -51,8 +39,6 @@ protected:
         return n;
     }
 
-    std::unique_ptr<SimulatorProgram> m_pSim;
-    bool m_bOpen = false;
     std::string m_sMark = "0";
 };
 

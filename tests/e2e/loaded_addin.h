@@ -3,13 +3,18 @@
 // library opens its shared area and mutex when it loads.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "library_loader.h"
 #include "platform/platform.h"
 #include "support/debug_sink.h"
+#include "support/sim_program.h"
 #include "support/test_env.h"
 
 namespace linkbay {
@@ -48,6 +53,29 @@ inline LoadedAddin& TheAddin() {
     }();
     return *s_pAddin;
 }
+
+// A family's simulator program on COM1 and the add-in opened on it, for one
+// test; Base is the test class (a parameterised one, or the plain one).
+template <class Base = ::testing::Test>
+class InstrumentOnCom1 : public Base {
+protected:
+    void OpenOn(const std::string& sFamily) {
+        TheAddin();  // the test's directory first: the simulator starts in it
+        m_pSim = std::make_unique<SimulatorProgram>(1, std::vector<std::string>{"--no-pacing"}, sFamily);
+        ASSERT_TRUE(m_pSim->ready()) << m_pSim->problem();
+        TheAddin().writeIni("[CONFIG]\r\nCOM1=" + sFamily + "\r\n");
+        ASSERT_TRUE(TheAddin().addin().Open());
+        m_bOpen = true;
+        ASSERT_TRUE(TheAddin().addin().IsValidDetector(97, 1));
+    }
+    void TearDown() override {
+        if (m_bOpen) TheAddin().addin().Close();
+    }
+    std::string sim(const std::string& sCommand) { return m_pSim->control(sCommand); }
+
+    std::unique_ptr<SimulatorProgram> m_pSim;
+    bool m_bOpen = false;
+};
 
 }  // namespace test
 }  // namespace linkbay

@@ -28,7 +28,6 @@ constexpr int32_t kRecordI = 'I';
 constexpr int32_t kRecordJ = 'J';
 constexpr int32_t kRecordF = 'F';
 
-uint16_t Command(const ParsedCommand& cmd) { return static_cast<uint16_t>(cmd.nCode); }
 // A number the parser read, truncated toward zero as a signed 32-bit value.
 uint32_t SignedWord(double d) {
     if (!(d > -2147483648.0)) return 0x80000000u;
@@ -38,12 +37,6 @@ uint32_t SignedWord(double d) {
 // The argument, or the row's default when the command came without it.
 uint32_t ArgOr(const ParsedCommand& cmd, int32_t nIndex, const Row& row) {
     return cmd.nArgs > nIndex ? cmd.iArg[nIndex] : static_cast<uint32_t>(row.device);
-}
-
-// A line the driver turns down itself: the pair says why, nothing was done.
-bool Refused(Answer& a, int32_t nMic) {
-    Refuse(a, nMic);
-    return false;
 }
 
 bool WriteNumber(Answer& a, int32_t nRecord, uint32_t dwValue) {
@@ -144,7 +137,7 @@ bool SetWindow(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Answer& a) 
 }
 
 bool ShowWindow(MMCMDCI& d, const Row&, const ParsedCommand&, Answer& a) {
-    return WrittenAsIs(FormatD(a.nSize, a.pszBuf, *a.pnLen, d.m_nWindowStart, d.m_nWindowLength));
+    return FormatD(a.nSize, a.pszBuf, *a.pnLen, d.m_nWindowStart, d.m_nWindowLength);
 }
 
 bool ClearRoi(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
@@ -168,37 +161,37 @@ bool SetData(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
 bool ReadNumber(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Answer& a) {
     uint32_t dw = 0;
     if (!d.MMCmdReadInt(Command(cmd), &dw, &a.nMac, &a.nMic)) return false;
-    return WrittenAsIs(WriteNumber(a, row.nValue, dw));
+    return WriteNumber(a, row.nValue, dw);
 }
 
 bool ReadNumberOf(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Answer& a) {
     uint32_t dw = 0;
     if (!d.MMCmdReadIntOf(Command(cmd), cmd.iArg[0], &dw, &a.nMac, &a.nMic)) return false;
-    return WrittenAsIs(WriteNumber(a, row.nValue, dw));
+    return WriteNumber(a, row.nValue, dw);
 }
 
 bool ReadPair(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
     uint32_t dw1 = 0, dw2 = 0;
     if (!d.MMCmdReadInt2(Command(cmd), &dw1, &dw2, &a.nMac, &a.nMic)) return false;
-    return WrittenAsIs(FormatD(a.nSize, a.pszBuf, *a.pnLen, dw1, dw2));
+    return FormatD(a.nSize, a.pszBuf, *a.pnLen, dw1, dw2);
 }
 
 bool ReadPairOf(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
     uint32_t dw1 = 0, dw2 = 0;
     if (!d.MMCmdReadInt2Of(Command(cmd), cmd.iArg[0], &dw1, &dw2, &a.nMac, &a.nMic)) return false;
-    return WrittenAsIs(FormatD(a.nSize, a.pszBuf, *a.pnLen, dw1, dw2));
+    return FormatD(a.nSize, a.pszBuf, *a.pnLen, dw1, dw2);
 }
 
 bool ReadTriple(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
     uint32_t dw[3];
     if (!d.MMCmdReadInt3(Command(cmd), dw, &a.nMac, &a.nMic)) return false;
-    return WrittenAsIs(FormatN(a.nSize, a.pszBuf, *a.pnLen, dw[0], dw[1], dw[2]));
+    return FormatN(a.nSize, a.pszBuf, *a.pnLen, dw[0], dw[1], dw[2]);
 }
 
 bool ReadStatus(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
     uint32_t dw[4];
     if (!d.MMCmdReadInt4(Command(cmd), dw, &a.nMac, &a.nMic)) return false;
-    return WrittenAsIs(FormatM(a.nSize, a.pszBuf, *a.pnLen, dw[0], dw[1], dw[2], dw[3]));
+    return FormatM(a.nSize, a.pszBuf, *a.pnLen, dw[0], dw[1], dw[2], dw[3]);
 }
 
 // A single-precision value with its label; row.device: 1 when the command
@@ -208,26 +201,26 @@ bool ReadFloatLabelled(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Ans
     const bool bOk = row.device != 0 ? d.MMCmdReadFloatOf(Command(cmd), cmd.iArg[0], &dValue, &a.nMac, &a.nMic)
                                      : d.MMCmdReadFloat(Command(cmd), &dValue, &a.nMac, &a.nMic);
     if (!bOk) return false;
-    return WrittenAsIs(FormatListG(a.nSize, a.pszBuf, *a.pnLen, row.pszText, dValue));
+    return FormatListG(a.nSize, a.pszBuf, *a.pnLen, row.pszText, dValue);
 }
 
 bool ReadFloat2Labelled(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Answer& a) {
     double d1 = 0, d2 = 0;
     if (!d.MMCmdReadFloat2Of(Command(cmd), cmd.iArg[0], &d1, &d2, &a.nMac, &a.nMic)) return false;
-    return WrittenAsIs(FormatListGG(a.nSize, a.pszBuf, *a.pnLen, row.pszText, d1, d2));
+    return FormatListGG(a.nSize, a.pszBuf, *a.pnLen, row.pszText, d1, d2);
 }
 
 bool ReadFloat3Labelled(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Answer& a) {
     double dv[3];
     if (!d.MMCmdReadFloat3(Command(cmd), dv, &a.nMac, &a.nMic)) return false;
-    return WrittenAsIs(FormatListGGG(a.nSize, a.pszBuf, *a.pnLen, row.pszText, dv[0], dv[1], dv[2]));
+    return FormatListGGG(a.nSize, a.pszBuf, *a.pnLen, row.pszText, dv[0], dv[1], dv[2]);
 }
 
 // row.device is the text length asked for, row.nValue the record.
 bool ReadTextRecord(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Answer& a) {
     char szText[kTextSize];
     if (!d.MMCmdReadText(Command(cmd), static_cast<uint32_t>(row.device), szText, &a.nMac, &a.nMic)) return false;
-    return WrittenAsIs(WriteText(a, row.nValue, szText));
+    return WriteText(a, row.nValue, szText);
 }
 
 bool ReadTextOfRecord(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Answer& a) {
@@ -235,7 +228,7 @@ bool ReadTextOfRecord(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Answ
     if (!d.MMCmdReadTextOf(Command(cmd), cmd.iArg[0], static_cast<uint32_t>(row.device), szText, &a.nMac, &a.nMic)) {
         return false;
     }
-    return WrittenAsIs(WriteText(a, kRecordF, szText));
+    return WriteText(a, kRecordF, szText);
 }
 
 bool ReadTextForRecord(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Answer& a) {
@@ -244,7 +237,7 @@ bool ReadTextForRecord(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Ans
                             &a.nMic)) {
         return false;
     }
-    return WrittenAsIs(WriteText(a, kRecordF, szText));
+    return WriteText(a, kRecordF, szText);
 }
 
 // Over the whole conversion gain, or the range given. A failed gain query
@@ -260,17 +253,17 @@ bool ReadSum(MMCMDCI& d, const Row& row, const ParsedCommand& cmd, Answer& a) {
     }
     uint32_t dw = 0;
     if (!d.MMCmdReadIntOf2(Command(cmd), dwFirst, dwLength, &dw, &a.nMac, &a.nMic)) return false;
-    return WrittenAsIs(WriteNumber(a, row.nValue, dw));
+    return WriteNumber(a, row.nValue, dw);
 }
 
 bool AnswerA0(MMCMDCI&, const Row&, const ParsedCommand&, Answer& a) {
-    return WrittenAsIs(FormatA(a.nSize, a.pszBuf, *a.pnLen, 0));
+    return FormatA(a.nSize, a.pszBuf, *a.pnLen, 0);
 }
 bool AnswerNoRemote(MMCMDCI&, const Row&, const ParsedCommand&, Answer& a) {
-    return WrittenAsIs(FormatI(a.nSize, a.pszBuf, *a.pnLen, false));
+    return FormatI(a.nSize, a.pszBuf, *a.pnLen, false);
 }
 bool AnswerBinary(MMCMDCI&, const Row&, const ParsedCommand&, Answer& a) {
-    return WrittenAsIs(FormatF(a.nSize, a.pszBuf, *a.pnLen, "BIN"));
+    return FormatF(a.nSize, a.pszBuf, *a.pnLen, "BIN");
 }
 
 // ---- dispatch -------------------------------------------------------------------------

@@ -16,9 +16,17 @@ namespace mmcmd {
 using Row = DispatchRow<MMCMDCI, int32_t>;
 using Handler = bool (*)(MMCMDCI& driver, const Row& row, const ParsedCommand& cmd, Answer& answer);
 
-// An answer's record writer's outcome is the command's result; the
-// instrument's pair stays as it came.
-inline bool WrittenAsIs(bool bWritten) { return bWritten; }
+// The instrument's command of a line is the line's code.
+inline uint16_t Command(const ParsedCommand& cmd) { return static_cast<uint16_t>(cmd.nCode); }
+
+// A line the driver turns down itself: the pair says why, nothing was done.
+inline bool Refused(Answer& answer, int32_t nMic) {
+    Refuse(answer, nMic);
+    return false;
+}
+
+// A record writer's outcome is the command's result: these families leave the
+// instrument's pair as it came when the caller's buffer is too small.
 
 // Settings converted between engineering units and register values,
 // VERIFY, LIST, label tables, labelled numbers and fixed answers.

@@ -78,8 +78,6 @@ bool MmcmdParams::Word(uint32_t dwValue) {
     return true;
 }
 
-bool MmcmdParams::Float(double dValue) { return Word(FloatBits(dValue)); }
-
 bool MmcmdParams::Text(const char* pszText) {
     const size_t cb = std::strlen(pszText) + 1;
     if (m_nSize + cb > sizeof m_ab) return false;

@@ -21,20 +21,6 @@ constexpr double kFractionStep = 1.0 / 8388608;  // 2^-23
 constexpr uint32_t kFractionMiddle = 8388608;
 constexpr uint32_t kTextSize = 64;
 
-uint16_t Command(const ParsedCommand& cmd) { return static_cast<uint16_t>(cmd.nCode); }
-
-bool Refused(Answer& a, int32_t nMic) {
-    Refuse(a, nMic);
-    return false;
-}
-
-template <class Row, size_t kRows>
-const Row* FindByCode(const Row (&rows)[kRows], int32_t nCode) {
-    for (const Row& row : rows) {
-        if (row.nCode == nCode) return &row;
-    }
-    return nullptr;
-}
 
 // ---- converted settings -------------------------------------------------------------
 
@@ -73,7 +59,7 @@ constexpr Conversion kThresholdFraction = {code::kSetThresholdSample, -1.0, 1.0 
 constexpr Conversion kThresholdWhole = {code::kSetThresholdSample, -8388608.0, 8388607.0, 1.0, WholeRegister};
 
 const Conversion* ConversionFor(const ParsedCommand& cmd) {
-    if (cmd.nCode != code::kSetThresholdSample) return FindByCode(kConversions, cmd.nCode);
+    if (cmd.nCode != code::kSetThresholdSample) return FindDispatchRow(kConversions, cmd.nCode);
     return cmd.dArg[0] > -1.0 && cmd.dArg[0] < 1.0 ? &kThresholdFraction : &kThresholdWhole;
 }
 
@@ -227,26 +213,26 @@ bool SetConverted(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
 }
 
 bool ShowConverted(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
-    const ShownSetting& shown = *FindByCode(kShownSettings, cmd.nCode);
+    const ShownSetting& shown = *FindDispatchRow(kShownSettings, cmd.nCode);
     double dValue = 1.0;
     if (shown.pfnValue != nullptr) {
         uint32_t v = 0;
         if (!d.MMCmdReadInt(Command(cmd), &v, &a.nMac, &a.nMic)) return false;
         dValue = shown.pfnValue(v);
     }
-    return WrittenAsIs(FormatListG(a.nSize, a.pszBuf, *a.pnLen, shown.pszLabel, dValue));
+    return FormatListG(a.nSize, a.pszBuf, *a.pnLen, shown.pszLabel, dValue);
 }
 
 bool Verify(MMCMDCI&, const Row&, const ParsedCommand& cmd, Answer& a) {
-    const Verification& v = *FindByCode(kVerifications, cmd.nCode);
+    const Verification& v = *FindDispatchRow(kVerifications, cmd.nCode);
     const double q = Quantize(cmd.dArg[0] + cmd.dArg[1] * v.dPerStep, v.dMin, v.dMax, v.dStep, nullptr);
-    return WrittenAsIs(FormatListG(a.nSize, a.pszBuf, *a.pnLen, v.pszLabel, q));
+    return FormatListG(a.nSize, a.pszBuf, *a.pnLen, v.pszLabel, q);
 }
 
 // The text with its NUL, when the buffer holds both; the length of the
 // response is left as the caller gave it, except for the gate listing.
 bool List(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
-    const Listing& listing = *FindByCode(kListings, cmd.nCode);
+    const Listing& listing = *FindDispatchRow(kListings, cmd.nCode);
     const bool bGate = listing.nCode == code::kListGate;
     if (a.nSize < listing.nSmallest) {
         Refuse(a, kMicBufferTooSmall);
@@ -279,7 +265,7 @@ bool List(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
 }
 
 bool ShowLabel(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
-    const Labels& labels = *FindByCode(kLabels, cmd.nCode);
+    const Labels& labels = *FindDispatchRow(kLabels, cmd.nCode);
     uint32_t v = 0;
     if (!d.MMCmdReadInt(Command(cmd), &v, &a.nMac, &a.nMic)) return false;
     const char* pszText = labels.pszOther;
@@ -287,7 +273,7 @@ bool ShowLabel(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
         if (labels.entries[i].dwValue == v) pszText = labels.entries[i].pszText;
     }
     if (pszText == nullptr) return false;
-    return WrittenAsIs(FormatF(a.nSize, a.pszBuf, *a.pnLen, pszText));
+    return FormatF(a.nSize, a.pszBuf, *a.pnLen, pszText);
 }
 
 // Exact names only; anything else reads as off.
@@ -298,24 +284,24 @@ bool ShowGate(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
     for (const auto& gate : kGateNames) {
         if (std::strcmp(szName, gate[0]) == 0) pszText = gate[1];
     }
-    return WrittenAsIs(FormatF(a.nSize, a.pszBuf, *a.pnLen, pszText));
+    return FormatF(a.nSize, a.pszBuf, *a.pnLen, pszText);
 }
 
 bool ShowLabelledNumber(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
-    const LabelledNumber& number = *FindByCode(kLabelledNumbers, cmd.nCode);
+    const LabelledNumber& number = *FindDispatchRow(kLabelledNumbers, cmd.nCode);
     uint32_t v = 0;
     if (!d.MMCmdReadInt(Command(cmd), &v, &a.nMac, &a.nMic)) return false;
-    return WrittenAsIs(FormatListD(a.nSize, a.pszBuf, *a.pnLen, number.pszLabel, static_cast<int32_t>(v)));
+    return FormatListD(a.nSize, a.pszBuf, *a.pnLen, number.pszLabel, static_cast<int32_t>(v));
 }
 
 bool ShowLabelledPair(MMCMDCI& d, const Row&, const ParsedCommand& cmd, Answer& a) {
-    const LabelledPair& pair = *FindByCode(kLabelledPairs, cmd.nCode);
+    const LabelledPair& pair = *FindDispatchRow(kLabelledPairs, cmd.nCode);
     uint32_t dwSwitch = 0, dwValue = 0;
     if (!d.MMCmdReadInt2(Command(cmd), &dwSwitch, &dwValue, &a.nMac, &a.nMic)) return false;
     const char* pszLabel = dwSwitch == 0 ? pair.pszWhenZero : pair.pszOtherwise;
     const int32_t nValue = static_cast<int32_t>(dwValue);
-    return WrittenAsIs(pair.bWide ? FormatListD6(a.nSize, a.pszBuf, *a.pnLen, pszLabel, nValue)
-                                  : FormatListD(a.nSize, a.pszBuf, *a.pnLen, pszLabel, nValue));
+    return pair.bWide ? FormatListD6(a.nSize, a.pszBuf, *a.pnLen, pszLabel, nValue)
+                                  : FormatListD(a.nSize, a.pszBuf, *a.pnLen, pszLabel, nValue);
 }
 
 bool ShowFixedDevice(MMCMDCI&, const Row&, const ParsedCommand&, Answer& a) {
@@ -326,11 +312,11 @@ bool ShowFixedDevice(MMCMDCI&, const Row&, const ParsedCommand&, Answer& a) {
 
 bool ShowFeatures(MMCMDCI& d, const Row&, const ParsedCommand&, Answer& a) {
     const uint32_t(&dw)[4] = d.m_family.dwFeatures;
-    return WrittenAsIs(FormatListUUUU(a.nSize, a.pszBuf, *a.pnLen, "FEATURES", dw[0], dw[1], dw[2], dw[3]));
+    return FormatListUUUU(a.nSize, a.pszBuf, *a.pnLen, "FEATURES", dw[0], dw[1], dw[2], dw[3]);
 }
 
 bool ShowConfigurationMask(MMCMDCI&, const Row&, const ParsedCommand&, Answer& a) {
-    return WrittenAsIs(FormatListUU(a.nSize, a.pszBuf, *a.pnLen, "CONF_MASK", 2147483647u, 2147483648u));
+    return FormatListUU(a.nSize, a.pszBuf, *a.pnLen, "CONF_MASK", 2147483647u, 2147483648u);
 }
 
 }  // namespace mmcmd

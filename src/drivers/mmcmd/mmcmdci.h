@@ -35,7 +35,6 @@ extern const MmcmdFamily kPelluxFamily;
 class MmcmdParams {
 public:
     bool Word(uint32_t dwValue);
-    bool Float(double dValue);  // as a single-precision bit pattern
     bool Text(const char* pszText);
     const uint8_t* Bytes() const { return m_ab; }
     uint32_t Size() const { return m_nSize; }
