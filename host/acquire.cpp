@@ -16,6 +16,7 @@
 #endif
 
 #include "commands.h"
+#include "diagnosis.h"
 #include "library_loader.h"
 #include "spectrum_files.h"
 #include "spectrum_record.h"
@@ -235,13 +236,15 @@ int RunAcquire(AddinLibrary& library, const AcquireRequest& request) {
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
     addin.Open();
+    std::vector<int32_t> mcbs;
+    for (const AcquireTarget& target : request.targets) mcbs.push_back(target.nMcb);
+    AwaitInterrogation(library, mcbs, Progress::Stderr);
     std::vector<Watched> watched;
     std::string sError;
     bool bFailed = false;
     for (const AcquireTarget& target : request.targets) {
         if (!addin.IsValidDetector(target.nMcb, target.nDet)) {
-            sError = "no detector " + std::to_string(target.nDet) + " on MCB " + std::to_string(target.nMcb) +
-                     ": see 'linkbay list'";
+            sError = NoDetectorText(library, target.nMcb, target.nDet);
         } else if (StartTarget(addin, request, target, sError)) {
             watched.emplace_back();
             watched.back().target = target;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "diagnosis.h"
 #include "json_text.h"
 #include "library_loader.h"
 #include "linkbay/families.h"
@@ -18,16 +19,14 @@ constexpr int kHistogramColumns = 64;
 constexpr int kHistogramRows = 6;
 constexpr uint32_t kRoiFlag = 0x80000000u;
 
+}  // namespace
+
 const char* FamilyName(int32_t nDeviceType) {
     const LinkbayFamily* pFamily = LinkbayFindFamily(nDeviceType);
     return pFamily != nullptr ? pFamily->pszDisplayName : "none";
 }
 
-int32_t PortOf(int32_t nMcb) { return nMcb - LINKBAY_FIRST_MCB + 1; }
-
-std::string PortName(int32_t nMcb) { return "COM" + std::to_string(PortOf(nMcb)); }
-
-}  // namespace
+std::string PortName(int32_t nMcb) { return "COM" + std::to_string(nMcb - LINKBAY_FIRST_MCB + 1); }
 
 DetectorRow DescribeDetector(AddinLibrary& library, int32_t nMcb, int32_t nDet) {
     AddinBase& addin = *library.addin();
@@ -92,16 +91,6 @@ std::vector<uint64_t> ColumnSums(const std::vector<uint32_t>& counts) {
 
 }  // namespace
 
-bool HasSilentPorts(AddinLibrary& library) {
-    const McbEntry* pTable = library.header()->m_pMcbTable;
-    for (int32_t nMcb = LINKBAY_FIRST_MCB; nMcb < LINKBAY_FIRST_MCB + LINKBAY_MCB_COUNT; ++nMcb) {
-        if (pTable[nMcb - LINKBAY_FIRST_MCB].nDeviceType != LINKBAY_DEVICE_NONE &&
-            library.addin()->GetInputCount(nMcb) < 1)
-            return true;
-    }
-    return false;
-}
-
 DetectorListing ListDetectors(AddinLibrary& library) {
     AddinBase& addin = *library.addin();
     const McbEntry* pTable = library.header()->m_pMcbTable;
@@ -117,6 +106,7 @@ DetectorListing ListDetectors(AddinLibrary& library) {
         for (int32_t nDet = 1; nDet <= nInputs && nDet <= LINKBAY_MAX_DETECTORS; ++nDet)
             listing.detectors.push_back(DescribeDetector(library, nMcb, nDet));
     }
+    if (listing.detectors.empty() || !listing.silentPorts.empty()) listing.causes = NoDetectorCauses(library);
     return listing;
 }
 
@@ -126,19 +116,16 @@ bool PrintDetectors(AddinLibrary& library) {
         printf("%-4s %-3s %-5s %-8s %-9s %6s %8s  %-20s %s\n", "MCB", "DET", "PORT", "FAMILY", "VERSION", "INPUTS",
                "CHANNELS", "DESCRIPTION", "LOCK");
     for (const DetectorRow& row : listing.detectors) PrintDetectorRow(row);
-    for (const std::string& sPort : listing.silentPorts)
-        printf("%s is configured but no instrument answered: check the device that LINKBAY_%s names\n",
-               sPort.c_str(), sPort.substr(0, 4).c_str());
-    if (listing.detectors.empty() && listing.silentPorts.empty())
-        printf("no detectors: configure ports in DETHUB.INI in %s\n", ConfigurationDirectory().c_str());
+    if (listing.detectors.empty()) printf("no detectors:\n");
+    for (const std::string& sCause : listing.causes) printf("%s\n", sCause.c_str());
     return !listing.detectors.empty();
 }
 
 bool PrintDetectorsJson(AddinLibrary& library) {
     const DetectorListing listing = ListDetectors(library);
-    printf("{\"detectors\":%s,\"silent_ports\":%s,\"configuration_directory\":%s}\n",
+    printf("{\"detectors\":%s,\"silent_ports\":%s,\"causes\":%s,\"configuration_directory\":%s}\n",
            JsonArray(listing.detectors, DetectorJson).c_str(), JsonArray(listing.silentPorts, JsonString).c_str(),
-           JsonString(ConfigurationDirectory()).c_str());
+           JsonArray(listing.causes, JsonString).c_str(), JsonString(ConfigurationDirectory()).c_str());
     return !listing.detectors.empty();
 }
 
@@ -152,20 +139,22 @@ DialogResult SendLine(AddinBase& addin, int32_t nMcb, int32_t nDet, const std::s
     return result;
 }
 
-void PrintDialogResult(const DialogResult& result, int32_t nMcb) {
+void PrintDialogResult(const DialogResult& result, const std::vector<std::string>& causes) {
     printf("response:%s\n", result.sResponse.empty() ? " (none)" : "");
     for (const std::string& sRecord : ResponseLines(result.sResponse)) printf("  %s\n", sRecord.c_str());
     printf("error:  %d/%d (mac/mic)%s\n", result.nMac, result.nMic, result.ok() ? "" : "  FAILED");
     printf("length: %d\n", result.nLength);
-    if (!result.bServed && result.nMac == -9)
-        printf("no working instrument on COM%d for this detector: see 'linkbay list'\n", PortOf(nMcb));
+    if (!causes.empty()) printf("no working instrument for this detector:\n");
+    for (const std::string& sCause : causes) printf("%s\n", sCause.c_str());
 }
 
-void PrintDialogResultJson(const DialogResult& result, int32_t nMcb, int32_t nDet, const std::string& sLine) {
+void PrintDialogResultJson(const DialogResult& result, int32_t nMcb, int32_t nDet, const std::string& sLine,
+                           const std::vector<std::string>& causes) {
     printf("{\"mcb\":%d,\"det\":%d,\"line\":%s,\"served\":%s,\"ok\":%s,\"mac\":%d,\"mic\":%d,\"length\":%d,"
-           "\"records\":%s}\n",
+           "\"records\":%s,\"causes\":%s}\n",
            nMcb, nDet, JsonString(sLine).c_str(), result.bServed ? "true" : "false", result.ok() ? "true" : "false",
-           result.nMac, result.nMic, result.nLength, JsonArray(ResponseLines(result.sResponse), JsonString).c_str());
+           result.nMac, result.nMic, result.nLength, JsonArray(ResponseLines(result.sResponse), JsonString).c_str(),
+           JsonArray(causes, JsonString).c_str());
 }
 
 Spectrum ReadWholeSpectrum(AddinBase& addin, int32_t nMcb, int32_t nDet, int32_t nInUse) {
@@ -219,16 +208,6 @@ void PrintSpectrumSummary(const Spectrum& spectrum, const char* pszTitle) {
     }
     printf("  +%s\n", std::string(kHistogramColumns, '-').c_str());
     printf("   0%*zu\n", kHistogramColumns - 1, spectrum.counts.size() - 1);
-}
-
-std::string ConfigurationDirectory() {
-    const char* pszDir = getenv("LINKBAY_WINDIR");
-    if (pszDir != nullptr && *pszDir != '\0') return pszDir;
-    const char* pszConfig = getenv("XDG_CONFIG_HOME");
-    if (pszConfig != nullptr && *pszConfig != '\0') return std::string(pszConfig) + "/linkbay";
-    const char* pszHome = getenv("HOME");
-    if (pszHome != nullptr && *pszHome != '\0') return std::string(pszHome) + "/.config/linkbay";
-    return "the Windows directory";
 }
 
 bool ParseNumber(const char* pszText, long nLow, long nHigh, int32_t& nValue) {

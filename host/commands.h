@@ -13,8 +13,9 @@ namespace linkbay_host {
 
 class AddinLibrary;
 
-// True when a port is configured but has no detector (yet).
-bool HasSilentPorts(AddinLibrary& library);
+// "COM1" for MCB 97; a device type's family as a person reads it.
+std::string PortName(int32_t nMcb);
+const char* FamilyName(int32_t nDeviceType);
 
 // One detector as the listing shows it.
 struct DetectorRow {
@@ -32,6 +33,7 @@ struct DetectorRow {
 struct DetectorListing {
     std::vector<DetectorRow> detectors;
     std::vector<std::string> silentPorts;  // "COM2 (KORV)": configured, nothing answered
+    std::vector<std::string> causes;       // why a configured port, or none, gave no detector
 };
 DetectorListing ListDetectors(AddinLibrary& library);
 DetectorRow DescribeDetector(AddinLibrary& library, int32_t nMcb, int32_t nDet);
@@ -51,8 +53,10 @@ struct DialogResult {
 };
 
 DialogResult SendLine(AddinBase& addin, int32_t nMcb, int32_t nDet, const std::string& sLine);
-void PrintDialogResult(const DialogResult& result, int32_t nMcb);
-void PrintDialogResultJson(const DialogResult& result, int32_t nMcb, int32_t nDet, const std::string& sLine);
+// causes: why there is no working detector (with -9), one line each.
+void PrintDialogResult(const DialogResult& result, const std::vector<std::string>& causes);
+void PrintDialogResultJson(const DialogResult& result, int32_t nMcb, int32_t nDet, const std::string& sLine,
+                           const std::vector<std::string>& causes);
 
 // Channels flagged as part of a region of interest, in a row.
 struct RoiRun {
@@ -70,9 +74,6 @@ struct Spectrum {
 Spectrum ReadWholeSpectrum(AddinBase& addin, int32_t nMcb, int32_t nDet, int32_t nInUse = 0);
 // Total, peak and a small histogram of the channels, in a few rows.
 void PrintSpectrumSummary(const Spectrum& spectrum, const char* pszTitle);
-
-// Where the add-in looks for DETHUB.INI, for messages.
-std::string ConfigurationDirectory();
 
 // Parses a whole decimal argument within [nLow, nHigh].
 bool ParseNumber(const char* pszText, long nLow, long nHigh, int32_t& nValue);

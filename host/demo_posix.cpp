@@ -23,6 +23,7 @@
 #include "acquire.h"
 #include "commands.h"
 #include "demo.h"
+#include "diagnosis.h"
 #include "library_loader.h"
 #include "linkbay/families.h"
 #include "plot.h"
@@ -169,7 +170,7 @@ int32_t McbOf(int nPort) { return LINKBAY_FIRST_MCB + nPort - 1; }
 
 void ShowLine(AddinBase& addin, int32_t nMcb, const std::string& sLine) {
     printf("\n$ linkbay send %d 1 %s\n", nMcb, sLine.c_str());
-    PrintDialogResult(SendLine(addin, nMcb, 1, sLine), nMcb);
+    PrintDialogResult(SendLine(addin, nMcb, 1, sLine), {});
     fflush(stdout);
 }
 
@@ -306,6 +307,11 @@ int RunDemo(const char* pszArgv0, const std::string& sLibrary) {
         if (!library.load(sLibrary)) {
             fprintf(stderr, "linkbay: %s\nlinkbay: build the library first, or name it with --library PATH\n",
                     library.error().c_str());
+            return 1;
+        }
+        const std::string sProblem = SharingProblem(library);
+        if (!sProblem.empty()) {
+            fprintf(stderr, "linkbay: %s\n", sProblem.c_str());
             return 1;
         }
         printf("  opening the add-in (identifies the instruments) ... ");

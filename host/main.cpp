@@ -1,19 +1,18 @@
 // linkbay: the host program. It loads the add-in library as every host does
 // and drives it through the public interface only.
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <iostream>
 #include <string>
-#include <thread>
 
 #include <CLI/CLI.hpp>
 
 #include "acquire.h"
 #include "commands.h"
 #include "demo.h"
+#include "diagnosis.h"
 #include "library_loader.h"
 #ifdef LINKBAY_HOST_PLOT
 #include "plot.h"
@@ -27,6 +26,7 @@
 namespace {
 
 using linkbay_host::AddinLibrary;
+using linkbay_host::Progress;
 
 // Exit codes: done, refused by the instrument or the add-in, bad usage.
 constexpr int kExitDone = 0;
@@ -91,6 +91,12 @@ void AddMcbAndDetector(CLI::App& command, Request& request, bool bDetectorRequir
 
 int32_t ProcessCount(const AddinLibrary& library) { return *library.header()->m_pnProcesses; }
 
+int Fail(const std::string& sMessage) {
+    fprintf(stderr, "linkbay: %s\n", sMessage.c_str());
+    return kExitRefused;
+}
+
+// Prints what it finds also when the add-in is not shared, and then fails.
 int RunInfo(AddinLibrary& library) {
     AddinBase& addin = *library.addin();
     const LinkbayAddinHeader& header = *library.header();
@@ -100,9 +106,11 @@ int RunInfo(AddinLibrary& library) {
     printf("MCB count       %d\n", header.m_nMCBCount);
     printf("host value      %d\n", header.m_nHostValue);
     printf("mutex           %s\n", header.m_hMutex != nullptr ? "open" : "NOT OPEN");
+    printf("shared table    %s\n", linkbay_host::HasSharedTable(library) ? "yes" : "NO (private memory)");
     printf("processes open  %d\n", ProcessCount(library));
     addin.Close();
-    return kExitDone;
+    const std::string sProblem = linkbay_host::SharingProblem(library);
+    return sProblem.empty() ? kExitDone : Fail(sProblem);
 }
 
 // Keeps the add-in open for tests and demonstrations that need another process.
@@ -157,17 +165,15 @@ int RunHold(AddinLibrary& library, bool bOpenAtStart) {
     return kExitDone;
 }
 
-// Another process may have asked a port moments ago; the add-in asks a
-// port again only 2000 ms after the last time, so wait that out once. The
-// JSON form says nothing while it waits.
+std::vector<int32_t> EveryMcb() {
+    std::vector<int32_t> mcbs;
+    for (int32_t nMcb = LINKBAY_FIRST_MCB; nMcb < LINKBAY_FIRST_MCB + LINKBAY_MCB_COUNT; ++nMcb) mcbs.push_back(nMcb);
+    return mcbs;
+}
+
 int RunList(AddinLibrary& library, bool bJson) {
     library.addin()->Open();
-    if (linkbay_host::HasSilentPorts(library)) {
-        if (!bJson) printf("a configured port did not answer yet; asking again in 2 s ...\n");
-        fflush(stdout);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-        library.addin()->EnumerateDetectors();
-    }
+    linkbay_host::AwaitInterrogation(library, EveryMcb(), bJson ? Progress::Silent : Progress::Stdout);
     if (bJson)
         linkbay_host::PrintDetectorsJson(library);
     else
@@ -187,18 +193,17 @@ int RunSend(AddinLibrary& library, const Request& request) {
     AddinBase& addin = *library.addin();
     const std::string sLine = JoinedLine(request.lineWords);
     addin.Open();
+    linkbay_host::AwaitInterrogation(library, {request.nMcb}, request.bJson ? Progress::Silent : Progress::Stdout);
     const linkbay_host::DialogResult result = linkbay_host::SendLine(addin, request.nMcb, request.nDet, sLine);
+    const std::vector<std::string> causes =
+        !result.bServed && result.nMac == -9 ? linkbay_host::DetectorCauses(library, request.nMcb, request.nDet)
+                                             : std::vector<std::string>();
     addin.Close();
     if (request.bJson)
-        linkbay_host::PrintDialogResultJson(result, request.nMcb, request.nDet, sLine);
+        linkbay_host::PrintDialogResultJson(result, request.nMcb, request.nDet, sLine, causes);
     else
-        linkbay_host::PrintDialogResult(result, request.nMcb);
+        linkbay_host::PrintDialogResult(result, causes);
     return result.ok() ? kExitDone : kExitRefused;
-}
-
-int Fail(const std::string& sMessage) {
-    fprintf(stderr, "linkbay: %s\n", sMessage.c_str());
-    return kExitRefused;
 }
 
 int RunRead(AddinLibrary& library, const Request& request) {
@@ -210,10 +215,11 @@ int RunRead(AddinLibrary& library, const Request& request) {
     }
     AddinBase& addin = *library.addin();
     addin.Open();
+    linkbay_host::AwaitInterrogation(library, {request.nMcb}, Progress::Stderr);
     if (!addin.IsValidDetector(request.nMcb, request.nDet)) {
+        const std::string sText = linkbay_host::NoDetectorText(library, request.nMcb, request.nDet);
         addin.Close();
-        return Fail("read: no detector " + std::to_string(request.nDet) + " on MCB " + std::to_string(request.nMcb) +
-                    ": see 'linkbay list'");
+        return Fail("read: " + sText);
     }
     const linkbay_host::SpectrumRecord record = linkbay_host::ReadSpectrumRecord(library, request.nMcb, request.nDet);
     addin.Close();
@@ -261,12 +267,17 @@ int RunPlot(AddinLibrary* pLibrary, const Request& request) {
     } else {
         AddinBase& addin = *pLibrary->addin();
         addin.Open();
-        if (addin.IsValidDetector(request.nMcb, request.nDet))
-            record = linkbay_host::ReadSpectrumRecord(*pLibrary, request.nMcb, request.nDet);
+        linkbay_host::AwaitInterrogation(*pLibrary, {request.nMcb}, Progress::Stderr);
+        if (!addin.IsValidDetector(request.nMcb, request.nDet)) {
+            sError = linkbay_host::NoDetectorText(*pLibrary, request.nMcb, request.nDet);
+            addin.Close();
+            return Fail("plot: " + sError);
+        }
+        record = linkbay_host::ReadSpectrumRecord(*pLibrary, request.nMcb, request.nDet);
         addin.Close();
         if (record.spectrum.nResult != 1)
-            return Fail("plot: no spectrum from detector " + std::to_string(request.nDet) + " of MCB " +
-                        std::to_string(request.nMcb) + ": see 'linkbay list'");
+            return Fail("plot: the spectrum could not be read (ReadSpectrum gave " +
+                        std::to_string(record.spectrum.nResult) + "); check the instrument and try again");
     }
     linkbay_host::PlotRequest plot{request.sPicture, request.bLog, request.nWidth, request.nHeight};
     if (!linkbay_host::PlotSpectrum(record, plot, sError)) return Fail("plot: " + sError);
@@ -276,16 +287,19 @@ int RunPlot(AddinLibrary* pLibrary, const Request& request) {
 #endif
 
 // Every command but demo loads the add-in first; demo sets up the
-// environment the library reads before it loads it.
+// environment the library reads before it loads it. Only info goes on with
+// an add-in that is not shared, to show what it has.
 using Runner = std::function<int(AddinLibrary&)>;
 
-int RunWithLibrary(const std::string& sLibrary, const Runner& run) {
+int RunWithLibrary(const std::string& sLibrary, bool bEvenUnshared, const Runner& run) {
     AddinLibrary library;
     if (!library.load(sLibrary)) {
         fprintf(stderr, "linkbay: %s\n", library.error().c_str());
         fprintf(stderr, "linkbay: build the library first, or name it with --library PATH\n");
         return kExitRefused;
     }
+    const std::string sProblem = linkbay_host::SharingProblem(library);
+    if (!sProblem.empty() && !bEvenUnshared) return Fail(sProblem);
     return run(library);
 }
 
@@ -403,7 +417,7 @@ int main(int argc, char** argv) {
     if (pPlot->parsed() && !bPlotFromInstrument) return RunPlot(nullptr, request);
 #endif
     if (pDemo->parsed()) return linkbay_host::RunDemo(argv[0], sLibrary);
-    return RunWithLibrary(sLibrary, [&](AddinLibrary& library) {
+    return RunWithLibrary(sLibrary, pInfo->parsed(), [&](AddinLibrary& library) {
         if (pList->parsed()) return RunList(library, request.bJson);
         if (pSend->parsed()) return RunSend(library, request);
         if (pRead->parsed()) return RunRead(library, request);

@@ -13,6 +13,7 @@
 #include <linkbay_command_words.h>  // generated in the build tree by linkbay-command-words
 
 #include "commands.h"
+#include "diagnosis.h"
 #include "library_loader.h"
 
 namespace linkbay_host {
@@ -87,9 +88,11 @@ std::string Trimmed(const std::string& sText) {
 int RunShell(AddinLibrary& library, int32_t nMcb, int32_t nDet) {
     AddinBase& addin = *library.addin();
     addin.Open();
+    AwaitInterrogation(library, {nMcb}, Progress::Stderr);
     if (!addin.IsValidDetector(nMcb, nDet)) {
+        const std::string sText = NoDetectorText(library, nMcb, nDet);
         addin.Close();
-        fprintf(stderr, "linkbay: shell: no detector %d on MCB %d: see 'linkbay list'\n", nDet, nMcb);
+        fprintf(stderr, "linkbay: shell: %s\n", sText.c_str());
         return 1;
     }
     const DetectorRow detector = DescribeDetector(library, nMcb, nDet);
