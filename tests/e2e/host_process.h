@@ -46,5 +46,14 @@ inline HostRun RunHost(const std::vector<std::string>& args, const std::string& 
     return Finish(*StartHost(args, sDebugLog));
 }
 
+// The same with its standard error in the output, where its failures are said.
+inline HostRun RunHostWithErrors(const std::vector<std::string>& args, const std::string& sDebugLog) {
+    std::vector<std::string> command{"-c", "exec \"$0\" \"$@\" 2>&1", LINKBAY_HOST_PATH};
+    command.insert(command.end(), args.begin(), args.end());
+    ScopedVariable debug("LINKBAY_DEBUG_OUTPUT", sDebugLog);
+    ChildProcess shell("/bin/sh", command);
+    return Finish(shell);
+}
+
 }  // namespace test
 }  // namespace linkbay
