@@ -1,33 +1,30 @@
-// Feeds the binary-protocol drivers (ZEPH, TAVO, PELLUX) arbitrary replies:
-// an instrument on a pseudo-terminal in this process answers each request the
-// driver sends with the next reply the input describes (for ZEPH: sync word
-// right or wrong, accepted or rejected; for the numbered commands: any error
-// pair and data at the announced length; for both: whole or cut short), while
-// the driver runs one operation chosen by the input: any command of its
+// Feeds every family's driver arbitrary replies: a serial line kept in memory
+// answers each request the driver sends with the next reply the input
+// describes (for KORV: any text, ended by a line end or not; for ZEPH: sync
+// word right or wrong, accepted or rejected; for the numbered commands: any
+// error pair and data at the announced length; for all: whole or cut short),
+// while the driver runs one operation chosen by the input: any command of its
 // family's command set with arguments in range, a spectrum read or an
-// activity query. The replies run out into refusals, so every input ends
-// quickly; the sanitizers catch any read or write past a buffer.
+// activity query. The replies run out into silence or refusals, and a read
+// that finds nothing ends at once, so every input ends quickly; the
+// sanitizers catch any read or write past a buffer.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "cmdlang/result_codes.h"
 #include "drivers/family_registry.h"
 #include "drivers/zeph/zephci.h"
+#include "platform/test_hooks.h"
 #include "serial/rs232ci.h"
 
 namespace {
@@ -39,10 +36,18 @@ constexpr size_t kZephReply = 136;
 constexpr size_t kLimit = 1024;  // the longest numbered-command frame or reply
 constexpr int32_t kChannels = 4096;
 
-const int32_t kFamilies[] = {LINKBAY_DEVICE_ZEPH, LINKBAY_DEVICE_TAVO, LINKBAY_DEVICE_PELLUX};
+const int32_t kFamilies[] = {LINKBAY_DEVICE_KORV, LINKBAY_DEVICE_ZEPH, LINKBAY_DEVICE_TAVO, LINKBAY_DEVICE_PELLUX};
+
+enum class Framing { Korv, Zeph, Numbered };
+
+Framing FramingOf(int32_t nDeviceType) {
+    if (nDeviceType == LINKBAY_DEVICE_KORV) return Framing::Korv;
+    return nDeviceType == LINKBAY_DEVICE_ZEPH ? Framing::Zeph : Framing::Numbered;
+}
 
 // What the input says of one reply: bit 0 spoils ZEPH's sync word, bit 1
-// refuses, bit 2 cuts the reply to its payload.
+// refuses (KORV: ends the text with a line end), bit 2 cuts the reply to its
+// payload.
 struct ReplySpec {
     uint8_t nFlags = 2;  // a refusal, when the input has run out
     std::vector<uint8_t> payload;
@@ -56,9 +61,15 @@ uint32_t Big32(const uint8_t* pb) {
     return (uint32_t{pb[0]} << 24) | (uint32_t{pb[1]} << 16) | (uint32_t{pb[2]} << 8) | pb[3];
 }
 
-// A reply of the family's shape: ZEPH's 136-byte frame, or the numbered
-// command's announced length starting with its error pair.
-std::vector<uint8_t> BuildReply(bool bZeph, const ReplySpec& spec, size_t cbAnnounced) {
+// A reply of the family's shape: KORV's text, ZEPH's 136-byte frame, or the
+// numbered command's announced length starting with its error pair.
+std::vector<uint8_t> BuildReply(Framing framing, const ReplySpec& spec, size_t cbAnnounced) {
+    if (framing == Framing::Korv) {
+        std::vector<uint8_t> reply = spec.payload;
+        if (spec.nFlags & 2) reply.push_back('\n');
+        return reply;
+    }
+    const bool bZeph = framing == Framing::Zeph;
     const size_t cbWhole = bZeph ? kZephReply : cbAnnounced;
     std::vector<uint8_t> reply(cbWhole, 0);
     const size_t nAt = bZeph ? 2 : 0;
@@ -76,80 +87,72 @@ std::vector<uint8_t> BuildReply(bool bZeph, const ReplySpec& spec, size_t cbAnno
     return reply;
 }
 
-// The instrument's end of the line: one reply per frame heard, in order.
+// The instrument's end of the line, in this thread: each whole request heard
+// puts the next reply on the line.
 class Responder {
 public:
-    Responder() {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        Require(m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0);
-        setenv("LINKBAY_COM1", ptsname(m_master), 1);
-        // The device side stays open so that the line never hangs up between inputs.
-        m_device = open(ptsname(m_master), O_RDWR | O_NOCTTY);
-        m_thread = std::thread([this] { Serve(); });
-    }
+    Responder() : m_line{Hear, Say, this} { platform::SetMemoryLine(&m_line); }
 
-    void SetReplies(bool bZeph, std::vector<ReplySpec> replies) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_bZeph = bZeph;
+    void Begin(Framing framing, std::vector<ReplySpec> replies) {
+        m_framing = framing;
         m_replies = std::move(replies);
         m_nNext = 0;
-        ++m_nGeneration;
+        m_heard.clear();
+        m_said.clear();
+        m_nSaidAt = 0;
     }
 
 private:
-    // Exactly cb bytes of the request, or false when a new input began meanwhile
-    // (its requests may be framed otherwise).
-    bool ReadExactly(uint8_t* pb, size_t cb, uint64_t nGeneration) {
-        for (size_t nHave = 0; nHave < cb;) {
-            if (m_nGeneration.load() != nGeneration) return false;
-            pollfd pfd{m_master, POLLIN, 0};
-            if (poll(&pfd, 1, 5) <= 0) continue;
-            const ssize_t n = read(m_master, pb + nHave, cb - nHave);
-            if (n <= 0) return false;
-            nHave += static_cast<size_t>(n);
+    static void Hear(void* pContext, const BYTE* pData, DWORD cbData) {
+        auto* pSelf = static_cast<Responder*>(pContext);
+        pSelf->m_heard.insert(pSelf->m_heard.end(), pData, pData + cbData);
+        size_t cbAnnounced = 2;
+        while (pSelf->TakeRequest(cbAnnounced)) pSelf->Answer(cbAnnounced);
+    }
+
+    static DWORD Say(void* pContext, BYTE* pBuffer, DWORD cbWanted) {
+        auto* pSelf = static_cast<Responder*>(pContext);
+        const size_t cb = std::min<size_t>(cbWanted, pSelf->m_said.size() - pSelf->m_nSaidAt);
+        if (cb > 0) std::memcpy(pBuffer, pSelf->m_said.data() + pSelf->m_nSaidAt, cb);
+        pSelf->m_nSaidAt += cb;
+        return static_cast<DWORD>(cb);
+    }
+
+    // Removes one whole request of the family's framing from what was heard.
+    bool TakeRequest(size_t& cbAnnounced) {
+        size_t cbRequest = 0;
+        if (m_framing == Framing::Korv) {
+            const auto end = std::find(m_heard.begin(), m_heard.end(), '\r');
+            if (end == m_heard.end()) return false;
+            cbRequest = static_cast<size_t>(end - m_heard.begin()) + 1;
+        } else if (m_framing == Framing::Zeph) {
+            cbRequest = kZephFrame;
+        } else {
+            if (m_heard.size() < 8) return false;
+            cbRequest = std::max<size_t>(8, std::min<size_t>(Big32(m_heard.data()), kLimit));
+            cbAnnounced = std::min<size_t>(Big32(m_heard.data() + 4), kLimit);
         }
+        if (m_heard.size() < cbRequest) return false;
+        m_heard.erase(m_heard.begin(), m_heard.begin() + static_cast<std::ptrdiff_t>(cbRequest));
         return true;
     }
 
-    // One request of the family's framing, and the reply length it announces.
-    bool ReadRequest(bool bZeph, uint64_t nGeneration, size_t& cbAnnounced) {
-        uint8_t ab[kLimit];
-        if (bZeph) return ReadExactly(ab, kZephFrame, nGeneration);
-        if (!ReadExactly(ab, 8, nGeneration)) return false;
-        const uint32_t cbFrame = Big32(ab);
-        cbAnnounced = std::min<size_t>(Big32(ab + 4), kLimit);
-        return cbFrame >= 8 && cbFrame <= kLimit && ReadExactly(ab + 8, cbFrame - 8, nGeneration);
+    void Answer(size_t cbAnnounced) {
+        const ReplySpec spec = m_nNext < m_replies.size() ? m_replies[m_nNext++] : ReplySpec{};
+        if (m_framing == Framing::Korv && m_nNext > m_replies.size()) return;  // silence
+        const std::vector<uint8_t> reply = BuildReply(m_framing, spec, cbAnnounced);
+        m_said.erase(m_said.begin(), m_said.begin() + static_cast<std::ptrdiff_t>(m_nSaidAt));
+        m_nSaidAt = 0;
+        m_said.insert(m_said.end(), reply.begin(), reply.end());
     }
 
-    void Serve() {
-        for (;;) {
-            bool bZeph = true;
-            uint64_t nGeneration = 0;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                bZeph = m_bZeph;
-                nGeneration = m_nGeneration.load();
-            }
-            size_t cbAnnounced = 2;
-            if (!ReadRequest(bZeph, nGeneration, cbAnnounced)) continue;
-            ReplySpec spec;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_nNext < m_replies.size()) spec = m_replies[m_nNext++];
-            }
-            const std::vector<uint8_t> reply = BuildReply(bZeph, spec, cbAnnounced);
-            if (!reply.empty()) (void)!write(m_master, reply.data(), reply.size());
-        }
-    }
-
-    int m_master = -1;
-    int m_device = -1;
-    std::mutex m_mutex;
-    bool m_bZeph = true;
-    std::atomic<uint64_t> m_nGeneration{0};
+    platform::MemoryLine m_line;
+    Framing m_framing = Framing::Zeph;
     std::vector<ReplySpec> m_replies;
     size_t m_nNext = 0;
-    std::thread m_thread;
+    std::vector<uint8_t> m_heard;
+    std::vector<uint8_t> m_said;
+    size_t m_nSaidAt = 0;
 };
 
 Responder& TheResponder() {
@@ -201,7 +204,7 @@ const CommandEntry& RowAt(const CommandSet& set, int32_t n) {
 
 // What the driver is asked, drawn before the replies.
 struct Operation {
-    int32_t nDeviceType = LINKBAY_DEVICE_ZEPH;
+    int32_t nDeviceType = LINKBAY_DEVICE_KORV;
     int32_t nKind = 0;  // 0 spectrum read, 1 activity query, 2... a command row
     std::string sLine;
     int32_t nFirst = 0;
@@ -226,14 +229,14 @@ void Run(RS232CI& driver, const Operation& op) {
     if (op.nKind == 0) {
         std::vector<uint32_t> dest(static_cast<size_t>(op.nCount) + 1, 0xDEADBEEF);
         const int32_t nResult = driver.ReadData(1, 0, op.nFirst, op.nCount, dest.data());
-        Require(nResult == 1 || nResult == -3);  // the numbered commands always answer 1
+        Require(nResult == kOpDone || nResult == kOpNotRead);
         Require(dest[static_cast<size_t>(op.nCount)] == 0xDEADBEEF);
         return;
     }
     if (op.nKind == 1) {
         int32_t nStatus = 0;
         driver.IsActive(1, &nStatus);
-        Require(nStatus == 1 || nStatus == -3);
+        Require(nStatus == 1 || nStatus == kOpNotRead);
         return;
     }
     // The response buffer is a heap block of exactly the size the driver is told.
@@ -249,11 +252,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     Responder& responder = TheResponder();
     FuzzedDataProvider data(pData, nSize);
     const Operation op = DrawOperation(data);
-    // ZEPH's attaching status read takes the first reply; then the operation's.
+    // The attaching queries take the first replies; then the operation's.
     std::vector<ReplySpec> replies;
     while (data.remaining_bytes() > 2 && replies.size() < 200) replies.push_back(NextReply(data));
-    const bool bZeph = op.nDeviceType == LINKBAY_DEVICE_ZEPH;
-    responder.SetReplies(bZeph, std::move(replies));
+    responder.Begin(FramingOf(op.nDeviceType), std::move(replies));
 
     std::unique_ptr<RS232CI> pDriver(FindFamilyDriver(op.nDeviceType)->pfnCreate(97));
     Require(pDriver != nullptr);
@@ -263,11 +265,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         std::memset(pZeph->m_pCommonData, 0, sizeof *pZeph->m_pCommonData);
     }
     pDriver->Attach(RS232CI::COMOpen(1));
-    if (RS232CI::IsPortHandle(pDriver->m_hPort)) {
-        // Replies cut short are waited for 20 ms, not the instruments' second and more.
-        COMMTIMEOUTS timeouts = {20, 0, 20, 0, 1000};
-        SetCommTimeouts(pDriver->m_hPort, &timeouts);
-    }
     Run(*pDriver, op);
     return 0;
 }

@@ -3,8 +3,8 @@
 # bound in turn (SECONDS each, so the whole run takes six times as long): the command parser
 # and the record writers, starting from every command word of every family, the profile (INI)
 # reader, starting from a few hand-written files, the simulated KORV, ZEPH and TAVO/PELLUX
-# instruments, each starting from a few scripts of driver requests and control lines, and the
-# binary-protocol drivers (ZEPH, TAVO, PELLUX) fed arbitrary replies, starting from nothing.
+# instruments, each starting from a few scripts of driver requests and control lines, and every
+# family's driver fed arbitrary replies through a serial line in memory, starting from nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/fuzz}
@@ -31,4 +31,4 @@ fuzz profile_fuzz "the profile reader" make_profile_seeds
 fuzz sim_fuzz "the simulated KORV instrument" make_sim_seeds korv
 fuzz zeph_sim_fuzz "the simulated ZEPH instrument" make_sim_seeds zeph
 fuzz mmcmd_sim_fuzz "the simulated TAVO/PELLUX instrument" make_sim_seeds tavo
-fuzz driver_reply_fuzz "the ZEPH, TAVO and PELLUX drivers' reply handling"
+fuzz driver_reply_fuzz "the drivers' reply handling (KORV, ZEPH, TAVO, PELLUX)"

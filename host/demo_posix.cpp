@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -137,26 +138,56 @@ private:
     std::string m_sPrinted;
 };
 
-// A private directory for DETHUB.INI and the port links, removed with its files.
+// Empties and removes a directory of plain files and links (no subfolders).
+void RemoveFlatDirectory(const std::string& sPath) {
+    if (DIR* pDir = opendir(sPath.c_str())) {
+        while (const dirent* pEntry = readdir(pDir)) {
+            if (strcmp(pEntry->d_name, ".") != 0 && strcmp(pEntry->d_name, "..") != 0)
+                unlink((sPath + "/" + pEntry->d_name).c_str());
+        }
+        closedir(pDir);
+    }
+    rmdir(sPath.c_str());
+}
+
+std::string TemporaryRoot() {
+    const char* pszTmp = getenv("TMPDIR");
+    return pszTmp != nullptr && *pszTmp != '\0' ? pszTmp : "/tmp";
+}
+
+const char kDemoPrefix[] = "linkbay-demo-";
+
+// A demo killed outright cannot tidy up after itself; the next one removes
+// what such a run left: our own folders whose demo process is gone.
+void RemoveLeftoversOfKilledDemos() {
+    const std::string sRoot = TemporaryRoot();
+    DIR* pDir = opendir(sRoot.c_str());
+    if (pDir == nullptr) return;
+    while (const dirent* pEntry = readdir(pDir)) {
+        if (strncmp(pEntry->d_name, kDemoPrefix, sizeof kDemoPrefix - 1) != 0) continue;
+        char* pszEnd = nullptr;
+        const long nPid = strtol(pEntry->d_name + sizeof kDemoPrefix - 1, &pszEnd, 10);
+        if (nPid <= 0 || *pszEnd != '-' || kill(static_cast<pid_t>(nPid), 0) == 0 || errno != ESRCH) continue;
+        const std::string sPath = sRoot + "/" + pEntry->d_name;
+        struct stat st {};
+        if (lstat(sPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid()) RemoveFlatDirectory(sPath);
+    }
+    closedir(pDir);
+}
+
+// A private directory for DETHUB.INI and the port links, removed with its
+// files; its name carries the demo's process id for the sweep above.
 class TemporaryDirectory {
 public:
     bool create() {
-        const char* pszTmp = getenv("TMPDIR");
-        std::string sTemplate = std::string(pszTmp != nullptr && *pszTmp != '\0' ? pszTmp : "/tmp") + "/linkbay-demo-XXXXXX";
+        RemoveLeftoversOfKilledDemos();
+        std::string sTemplate = TemporaryRoot() + "/" + kDemoPrefix + std::to_string(getpid()) + "-XXXXXX";
         if (mkdtemp(&sTemplate[0]) == nullptr) return false;
         m_sPath = sTemplate;
         return true;
     }
     ~TemporaryDirectory() {
-        if (m_sPath.empty()) return;
-        if (DIR* pDir = opendir(m_sPath.c_str())) {
-            while (const dirent* pEntry = readdir(pDir)) {
-                if (strcmp(pEntry->d_name, ".") != 0 && strcmp(pEntry->d_name, "..") != 0)
-                    unlink((m_sPath + "/" + pEntry->d_name).c_str());
-            }
-            closedir(pDir);
-        }
-        rmdir(m_sPath.c_str());
+        if (!m_sPath.empty()) RemoveFlatDirectory(m_sPath);
     }
     const std::string& path() const { return m_sPath; }
 

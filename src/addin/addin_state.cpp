@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "serial/debug_output.h"
+
 namespace linkbay {
 
 HINSTANCE g_hInstance = nullptr;
@@ -21,6 +23,13 @@ void CopyBoundedText(char* pszBuffer, int32_t nSize, const char* pszText) {
     pszBuffer[nSize - 1] = '\0';
 }
 
+void ReportNamedObjectFailure(const char* pszWhat, const char* pszRisk) {
+    char szWhy[192];
+    if (!platform::DescribeNamedObjectProblem(szWhy, sizeof szWhy)) ErrorText(szWhy, sizeof szWhy);
+    for (size_t n = strlen(szWhy); n > 0 && szWhy[n - 1] == ' '; --n) szWhy[n - 1] = '\0';
+    DebugPrint(0, "Linkbay: no %s (%s): %s\r\n", pszWhat, szWhy, pszRisk);
+}
+
 SharedArea* MapSharedArea(const char* pszAddinName) {
     char szName[64];
     snprintf(szName, sizeof szName, "UADDKELDASHARED%s", pszAddinName);
@@ -28,8 +37,8 @@ SharedArea* MapSharedArea(const char* pszAddinName) {
                                                sizeof(SharedArea), szName);
     void* pView = hMapping != nullptr ? MapViewOfFile(hMapping, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
     if (pView != nullptr) return static_cast<SharedArea*>(pView);  // the mapping stays open for the process's life
-    // Without shared memory every process sees only itself; better than no add-in at all.
-    OutputDebugStringA("*** Linkbay: shared area unavailable, processes will not share the MCB table ***\r\n");
+    // Without shared memory every process sees only itself: it works on, loudly.
+    ReportNamedObjectFailure("shared area", "processes will not share the MCB table");
     if (hMapping != nullptr) CloseHandle(hMapping);
     static SharedArea s_privateArea;
     return &s_privateArea;

@@ -35,6 +35,9 @@ void Store(T* pTarget, T value) {
     if (pTarget != nullptr) *pTarget = value;
 }
 
+// Says at level 0 that a named object is missing, why, and what that risks.
+void ReportNamedObjectFailure(const char* pszWhat, const char* pszRisk);
+
 // Process attach: records the module and forgets any earlier opens.
 void OnProcessAttach(HINSTANCE hInstance);
 

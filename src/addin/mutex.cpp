@@ -1,5 +1,6 @@
 #include "addin/mutex_access.h"
 
+#include "addin/addin_state.h"
 #include "serial/debug_output.h"
 
 TAutoMutex::~TAutoMutex() { Close(); }
@@ -18,9 +19,12 @@ void TAutoMutex::Create(const char* pszName) {
     }
     m_hMutex = CreateMutexA(nullptr, FALSE, pszName);
     if (m_hMutex == nullptr) {
+        const DWORD dwError = GetLastError();
         OutputDebugStringA("*** TAutoMutex \"");
         OutputDebugStringA(pszName);
         OutputDebugStringA("\" Create Failed ***\r\n");
+        SetLastError(dwError);
+        linkbay::ReportNamedObjectFailure("shared lock", "hosts in other processes may mix their traffic on a port");
     }
 }
 

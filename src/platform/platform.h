@@ -60,5 +60,14 @@ inline bool DescribeMutexHolder(HANDLE, DWORD*, char*, size_t) { return false; }
 bool DescribeMutexHolder(HANDLE hMutex, DWORD* pdwProcessId, char* pszProgram, size_t cchProgram);
 #endif
 
+// When named objects (the shared mutex and area) cannot be had because the
+// private directory that holds them is missing or not ours alone: true, and
+// why. False on Windows, where the system keeps the names.
+#if defined(_WIN32)
+inline bool DescribeNamedObjectProblem(char*, size_t) { return false; }
+#else
+bool DescribeNamedObjectProblem(char* pszReason, size_t cchReason);
+#endif
+
 }  // namespace platform
 }  // namespace linkbay

@@ -29,5 +29,17 @@ void SetDebugCapture(DebugCapture pfnCapture, void* pContext);
 enum class DuplicateMethod { Automatic, Reopen };
 void SetDuplicateMethod(DuplicateMethod method);
 
+// A serial line kept in memory, for fuzzers and tests that need no device:
+// while one is set, CreateFileA of any COM port opens it. What the driver
+// writes goes to pfnHear; reads take what pfnSay hands out, and a read that
+// finds nothing ends at once, as if its time-out had passed, so nothing ever
+// waits. The line settings are taken and kept, not applied. nullptr: devices.
+struct MemoryLine {
+    void (*pfnHear)(void* pContext, const BYTE* pData, DWORD cbData);
+    DWORD (*pfnSay)(void* pContext, BYTE* pBuffer, DWORD cbWanted);  // bytes given, 0 when none
+    void* pContext;
+};
+void SetMemoryLine(const MemoryLine* pLine);
+
 }  // namespace platform
 }  // namespace linkbay

@@ -274,6 +274,9 @@ TEST(ZephCommands, ReportsDecodeTheStatus) {
          Shown(Record(FormatD, 1200, 6))},
         {"high voltage actual", Join(Status("58=0 60=1"), {"measure 30 0"}), {"SHOW_HV_ACTUAL"}, {"59"},
          Shown(Record(FormatD, 0, 3))},
+        // 4294967295 x 1.2 = 5153960754, which only its low 16 bits carry.
+        {"high voltage past 32 bits", Join(Status("58=0 60=0"), {"measure 30 4294967295"}), {"SHOW_HV"}, {"59"},
+         Shown(Record(FormatD, 5153960754 % 65536, 2))},
         {"high voltage polarity", Status("60=1"), {"SHOW_HV_POLARITY"}, {}, Shown(Record(FormatF, "NEG"))},
         {"configuration", Status("38=2048"), {"SHOW_CONFIGURATION"}, {}, Shown(Record(FormatJ, kConfiguration.c_str()))},
         {"coarse gain", Status("50=200"), {"SHOW_GAIN_COARSE"}, {}, Shown(Record(FormatC, 200))},

@@ -479,7 +479,8 @@ bool ReadMeasurements(ZEPHCI& zeph, ZEPHCI::Reply& abReply, Answer& answer) {
 bool ShowHv(ZEPHCI& zeph, const Row&, const ParsedCommand&, Answer& answer) {
     ZEPHCI::Reply abReply;
     if (!Status(zeph, answer) || !ReadMeasurements(zeph, abReply, answer)) return false;
-    const uint32_t nVolts = static_cast<uint32_t>(ReplyU32(abReply, 30) * kHvPerMeasureUnit);
+    // Through 64 bits: the largest measurement times 1.2 does not fit 32, and only the low 16 are shown.
+    const uint32_t nVolts = static_cast<uint32_t>(static_cast<uint64_t>(ReplyU32(abReply, 30) * kHvPerMeasureUnit));
     return Written(FormatD(answer.nSize, answer.pszBuf, *answer.pnLen, nVolts, StatusHvFlagWord(zeph)), answer);
 }
 

@@ -17,9 +17,12 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "handles.h"
-#include "tty_settings.h"
+#include <atomic>
+#include <mutex>
 
+#include "handles.h"
+#include "platform/test_hooks.h"
+#include "tty_settings.h"
 
 using namespace linkbay::platform::posix;
 
@@ -76,7 +79,76 @@ int AccessFlags(DWORD dwDesiredAccess) {
     return bWrite ? O_WRONLY : O_RDONLY;
 }
 
+// ---- the line in memory ------------------------------------------------------
+
+std::atomic<const linkbay::platform::MemoryLine*> g_pMemoryLine{nullptr};
+
+// Its settings live here, as the kernel keeps a terminal's.
+struct MemoryLineState {
+    ShortLock lock;
+    DCB dcb = [] {
+        DCB initial{};
+        initial.DCBlength = sizeof initial;
+        initial.BaudRate = 9600;
+        initial.fBinary = 1;
+        initial.ByteSize = 8;
+        initial.Parity = NOPARITY;
+        initial.StopBits = ONESTOPBIT;
+        return initial;
+    }();
+};
+
+MemoryLineState& TheMemoryLineState() {
+    static MemoryLineState s_state;
+    return s_state;
+}
+
+// Named by a descriptor of its own, so its handle is told apart like any port's.
+HANDLE OpenMemoryLine() {
+    const int fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    HandleEntry entry;
+    entry.kind = HandleKind::Port;
+    entry.fd = fd;
+    entry.tty = true;
+    entry.memory = true;
+    const HANDLE h = AddHandle(entry);
+    if (h != nullptr) return h;
+    close(fd);
+    return INVALID_HANDLE_VALUE;
+}
+
+bool ReadMemoryLine(BYTE* pBuffer, DWORD cbWanted, DWORD* pcbRead, bool bFirstByteEnds) {
+    const linkbay::platform::MemoryLine* pLine = g_pMemoryLine.load();
+    DWORD cbDone = 0;
+    while (pLine != nullptr && cbDone < cbWanted) {
+        const DWORD cb = pLine->pfnSay(pLine->pContext, pBuffer + cbDone, cbWanted - cbDone);
+        if (cb == 0) break;
+        cbDone += cb < cbWanted - cbDone ? cb : cbWanted - cbDone;
+        if (bFirstByteEnds) break;
+    }
+    *pcbRead = cbDone;
+    return true;
+}
+
+bool WriteMemoryLine(const BYTE* pData, DWORD cbData, DWORD* pcbWritten) {
+    const linkbay::platform::MemoryLine* pLine = g_pMemoryLine.load();
+    if (pLine != nullptr) pLine->pfnHear(pLine->pContext, pData, cbData);
+    *pcbWritten = cbData;
+    return true;
+}
+
+void DrainMemoryLine() {
+    BYTE ab[256];
+    DWORD cb = 0;
+    do ReadMemoryLine(ab, sizeof ab, &cb, false); while (cb == sizeof ab);
+}
+
 HANDLE OpenPort(int nPort, DWORD dwDesiredAccess) {
+    if (g_pMemoryLine.load() != nullptr) return OpenMemoryLine();
     char szPath[PATH_MAX];
     PortDevicePath(nPort, szPath, sizeof szPath);
     const int fd = open(szPath, AccessFlags(dwDesiredAccess) | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -214,8 +286,9 @@ bool CheckPortAlive(int fd) {
 }
 
 bool ReadPort(const HandleEntry& entry, BYTE* pBuffer, DWORD cbWanted, DWORD* pcbRead) {
-    if (cbWanted == 0) return CheckPortAlive(entry.fd);
     const ReadPlan plan = PlanRead(entry.timeouts, cbWanted);
+    if (entry.memory) return ReadMemoryLine(pBuffer, cbWanted, pcbRead, plan.bReturnOnFirstByte);
+    if (cbWanted == 0) return CheckPortAlive(entry.fd);
     const uint64_t start = NowMs();
     const uint64_t totalDeadline = plan.totalMs > 0 ? start + plan.totalMs : 0;
     uint64_t lastByte = 0;
@@ -274,6 +347,7 @@ bool ReadPort(const HandleEntry& entry, BYTE* pBuffer, DWORD cbWanted, DWORD* pc
 }
 
 bool WritePort(const HandleEntry& entry, const BYTE* pData, DWORD cbWanted, DWORD* pcbWritten) {
+    if (entry.memory) return WriteMemoryLine(pData, cbWanted, pcbWritten);
     const uint64_t totalMs =
         static_cast<uint64_t>(entry.timeouts.WriteTotalTimeoutMultiplier) * cbWanted +
         entry.timeouts.WriteTotalTimeoutConstant;
@@ -416,6 +490,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
     HandleEntry entry;
     if (!FindHandle(hFile, &entry, HandleKind::Port, HandleKind::File)) return FALSE;
+    if (entry.memory) return TRUE;
     if (!entry.tty) return fsync(entry.fd) == 0 || errno == EINVAL ? TRUE : FailErrno(errno);
     return tcdrain(entry.fd) == 0 ? TRUE : FailErrno(errno);
 }
@@ -449,6 +524,13 @@ BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB) {
     HandleEntry entry;
     if (!FindTty(hFile, &entry)) return FALSE;
     if (lpDCB == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (entry.memory) {
+        MemoryLineState& line = TheMemoryLineState();
+        std::lock_guard<ShortLock> guard(line.lock);
+        *lpDCB = line.dcb;
+        lpDCB->DCBlength = sizeof *lpDCB;
+        return TRUE;
+    }
     TtySettings s;
     if (const int err = ReadTtySettings(entry.fd, &s)) return FailErrno(err);
     DCB& dcb = *lpDCB;
@@ -474,6 +556,12 @@ BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
     HandleEntry entry;
     if (!FindTty(hFile, &entry)) return FALSE;
     if (lpDCB == nullptr || !DcbIsValid(*lpDCB)) return Fail(ERROR_INVALID_PARAMETER);
+    if (entry.memory) {
+        MemoryLineState& line = TheMemoryLineState();
+        std::lock_guard<ShortLock> guard(line.lock);
+        line.dcb = *lpDCB;
+        return TRUE;
+    }
     const DCB& dcb = *lpDCB;
     TtySettings s;
     s.baud = dcb.BaudRate;
@@ -499,6 +587,11 @@ BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
 BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
     HandleEntry entry;
     if (!FindTty(hFile, &entry)) return FALSE;
+    if (entry.memory) {  // what it holds is known only by reading it
+        if (lpErrors != nullptr) *lpErrors = 0;
+        if (lpStat != nullptr) memset(lpStat, 0, sizeof *lpStat);
+        return TRUE;
+    }
     int cbIn = 0;
     if (ioctl(entry.fd, FIONREAD, &cbIn) != 0) return FailErrno(errno);
     if (lpErrors != nullptr) *lpErrors = 0;  // framing and overrun errors are not reported here
@@ -516,7 +609,13 @@ BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags) {
     if (!FindTty(hFile, &entry)) return FALSE;
     if ((dwFlags & ~kValidPurgeFlags) != 0) return Fail(ERROR_INVALID_PARAMETER);
     // Nothing is ever pending asynchronously, so the abort flags have nothing to abort.
+    if (entry.memory) {
+        if ((dwFlags & PURGE_RXCLEAR) != 0) DrainMemoryLine();
+        return TRUE;
+    }
     if ((dwFlags & PURGE_RXCLEAR) != 0 && tcflush(entry.fd, TCIFLUSH) != 0) return FailErrno(errno);
     if ((dwFlags & PURGE_TXCLEAR) != 0 && tcflush(entry.fd, TCOFLUSH) != 0) return FailErrno(errno);
     return TRUE;
 }
+
+void linkbay::platform::SetMemoryLine(const MemoryLine* pLine) { g_pMemoryLine.store(pLine); }

@@ -37,6 +37,7 @@ struct HandleEntry {
     DWORD pid = 0;           // Process
     COMMTIMEOUTS timeouts{}; // Port
     bool tty = false;        // Port: the descriptor is a terminal, fixed for its life
+    bool memory = false;     // Port: a line in memory (test_hooks.h); fd only names it
     void* object = nullptr;  // Mutex, Mapping: the object's record
 };
 

@@ -2,7 +2,8 @@
 // a name stands for its object while some process holds a handle to it, and
 // the next process to open the name after every handle has gone (however it
 // went) gets a new object of zeros. Views keep their object's memory, not its
-// name. Objects live in POSIX shared memory, one file per name.
+// name. Objects are files, one per name, in a directory private to the user
+// (object_directory.h), so nobody else can take a name first.
 //
 // Per object file, two independent locks do the bookkeeping:
 // - the guard, an open-file-description lock on byte 0, serialises the
@@ -37,6 +38,7 @@
 #include <thread>
 
 #include "handles.h"
+#include "object_directory.h"
 
 namespace linkbay {
 namespace platform {
@@ -45,7 +47,7 @@ namespace {
 
 constexpr size_t kMaxObjects = 256;
 constexpr size_t kMaxViews = 256;
-constexpr size_t kMaxShmName = NAME_MAX + 2;  // leading '/' and terminator
+constexpr size_t kMaxShmName = NAME_MAX + 1;
 constexpr uint64_t kAllocationGranularity = 0x10000;
 constexpr DWORD kFileMapCopy = 0x0001u;
 constexpr int kProcessPollSliceMs = 10;
@@ -113,8 +115,8 @@ struct ShmName {
     }
 };
 
-// "/linkbay.<uid>.<namespace>.<kind>.<name>". The namespace has its dots
-// encoded, so the fields split unambiguously. Returns 0 or a Win32 error.
+// "<kind>.<namespace>.<name>". The namespace has its dots encoded, so the
+// fields split unambiguously. Returns 0 or a Win32 error.
 DWORD BuildShmName(HandleKind kind, const char* pszName, ShmName* pName) {
     const char* pszBody = pszName;
     if (StartsWith(pszBody, kLocalPrefix)) pszBody += strlen(kLocalPrefix);
@@ -122,14 +124,9 @@ DWORD BuildShmName(HandleKind kind, const char* pszName, ShmName* pName) {
     if (StartsWith(pszLeaf, kGlobalPrefix)) pszLeaf += strlen(kGlobalPrefix);
     if (strchr(pszLeaf, '\\') != nullptr) return ERROR_PATH_NOT_FOUND;
     const char* pszNamespace = getenv("LINKBAY_IPC_NAMESPACE");
-    char szUid[24];
-    snprintf(szUid, sizeof szUid, "%lu", static_cast<unsigned long>(geteuid()));
-    pName->raw("/linkbay.");
-    pName->raw(szUid);
+    pName->raw(TagOf(kind));
     pName->put('.');
     pName->encoded(pszNamespace != nullptr ? pszNamespace : "", false);
-    pName->put('.');
-    pName->raw(TagOf(kind));
     pName->put('.');
     pName->encoded(pszBody, true);
     return pName->bFits ? ERROR_SUCCESS : ERROR_INVALID_NAME;
@@ -146,6 +143,14 @@ struct ObjectShape {
     bool (*pfnInitialise)(int fd, void* pContext) = nullptr;
     void* pContext = nullptr;
 };
+
+// A name: its file in the directory of named objects.
+struct ObjectName {
+    int fdDirectory = -1;
+    const char* pszLeaf = nullptr;
+};
+
+void RemoveName(const ObjectName& name) { unlinkat(name.fdDirectory, name.pszLeaf, 0); }
 
 struct ObjectFile {
     int fd = -1;
@@ -197,21 +202,22 @@ bool IsPrivateToUs(int fd) {
            (st.st_mode & 07777) == 0600;
 }
 
-// Opens the file behind the name, creating it when missing; a file this
-// call creates gets mode 0600 whatever the umask.
-int OpenOrCreateShm(const char* pszShmName) {
+// Opens the file behind the name, creating it when missing, never through a
+// link; a file this call creates gets mode 0600 whatever the umask.
+int OpenOrCreateFile(const ObjectName& name) {
+    constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
     for (;;) {
-        int fd = shm_open(pszShmName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        int fd = openat(name.fdDirectory, name.pszLeaf, kFlags | O_CREAT | O_EXCL, 0600);
         if (fd >= 0) {
             if (fchmod(fd, 0600) == 0) return fd;
             const int err = errno;
-            shm_unlink(pszShmName);
+            RemoveName(name);
             close(fd);
             errno = err;
             return -1;
         }
         if (errno != EEXIST) return -1;
-        fd = shm_open(pszShmName, O_RDWR | O_CLOEXEC, 0);
+        fd = openat(name.fdDirectory, name.pszLeaf, kFlags);
         if (fd >= 0 || errno != ENOENT) return fd;
     }
 }
@@ -255,23 +261,23 @@ enum class Joined { Yes, No, Abandoned };
 // Under the guard, with no holder left: initialises a new (empty) file and
 // takes the holder mark. A file with content was left by holders that ended
 // without closing: its name is removed for a new object to take its place.
-Joined FoundAlone(int fd, const char* pszShmName, const ObjectShape& shape, ObjectFile* pFile) {
+Joined FoundAlone(int fd, const ObjectName& name, const ObjectShape& shape, ObjectFile* pFile) {
     struct stat st {};
     if (fstat(fd, &st) != 0) {
         SetLastErrorFromErrno(errno);
         return Joined::No;
     }
     if (st.st_size != 0) {
-        shm_unlink(pszShmName);
+        RemoveName(name);
         return Joined::Abandoned;
     }
     if (!InitialiseFresh(fd, shape)) {
-        shm_unlink(pszShmName);
+        RemoveName(name);
         return Joined::No;
     }
     if (!FlockRetrying(fd, LOCK_SH)) {
         SetLastErrorFromErrno(errno);
-        shm_unlink(pszShmName);
+        RemoveName(name);
         return Joined::No;
     }
     pFile->cbSize = shape.cbNew;
@@ -280,8 +286,8 @@ Joined FoundAlone(int fd, const char* pszShmName, const ObjectShape& shape, Obje
 }
 
 // Under the guard: takes the holder mark of the object behind the name.
-Joined JoinHolders(int fd, const char* pszShmName, const ObjectShape& shape, ObjectFile* pFile) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return FoundAlone(fd, pszShmName, shape, pFile);
+Joined JoinHolders(int fd, const ObjectName& name, const ObjectShape& shape, ObjectFile* pFile) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return FoundAlone(fd, name, shape, pFile);
     // LOCK_EX is only ever held under the guard, so this cannot block.
     if ((errno != EWOULDBLOCK && errno != EINTR) || !FlockRetrying(fd, LOCK_SH)) {
         SetLastErrorFromErrno(errno);
@@ -297,9 +303,9 @@ Joined JoinHolders(int fd, const char* pszShmName, const ObjectShape& shape, Obj
     return Joined::Yes;
 }
 
-bool OpenNamedFile(const char* pszShmName, const ObjectShape& shape, ObjectFile* pFile) {
+bool OpenNamedFile(const ObjectName& name, const ObjectShape& shape, ObjectFile* pFile) {
     for (;;) {
-        const int fd = OpenOrCreateShm(pszShmName);
+        const int fd = OpenOrCreateFile(name);
         if (fd < 0) {
             SetLastErrorFromErrno(errno);
             return false;
@@ -316,7 +322,7 @@ bool OpenNamedFile(const char* pszShmName, const ObjectShape& shape, ObjectFile*
         }
         // Not named any more: its last holder removed it meanwhile; take the new one.
         const Joined joined =
-            IsStillNamed(fd) ? JoinHolders(fd, pszShmName, shape, pFile) : Joined::Abandoned;
+            IsStillNamed(fd) ? JoinHolders(fd, name, shape, pFile) : Joined::Abandoned;
         UnlockGuard(fd);
         if (joined != Joined::Yes) close(fd);
         if (joined == Joined::Abandoned) continue;
@@ -347,9 +353,9 @@ bool OpenPrivateFile(const ObjectShape& shape, ObjectFile* pFile) {
 // opener starts afresh and finished objects do not pile up. The descriptor
 // stays open for the views and calls still using it. Without the guard the
 // name stays, and the next opener replaces it as abandoned.
-void LeaveHolders(int fd, const char* pszShmName) {
+void LeaveHolders(int fd, const ObjectName& name) {
     const bool bGuarded = LockGuard(fd);
-    if (bGuarded && flock(fd, LOCK_EX | LOCK_NB) == 0 && IsStillNamed(fd)) shm_unlink(pszShmName);
+    if (bGuarded && flock(fd, LOCK_EX | LOCK_NB) == 0 && IsStillNamed(fd)) RemoveName(name);
     FlockRetrying(fd, LOCK_UN);
     if (bGuarded) UnlockGuard(fd);
 }
@@ -533,7 +539,10 @@ struct ObjectRecord {
     uint64_t cbSize = 0;
     SharedMutex* pMutex = nullptr;
     unsigned nRefs = 0;
+    int fdDirectory = -1;  // named objects: the directory that holds the name
     char szShmName[kMaxShmName] = {};
+
+    ObjectName name() const { return ObjectName{fdDirectory, szShmName}; }
 };
 
 struct ViewRecord {
@@ -565,8 +574,9 @@ Registry& TheRegistry() {
 
 void ReleaseResources(const ObjectRecord& record) {
     if (record.pMutex != nullptr) munmap(record.pMutex, sizeof(SharedMutex));
-    if (record.bHoldsName && record.pidOpener == getpid()) LeaveHolders(record.fd, record.szShmName);
+    if (record.bHoldsName && record.pidOpener == getpid()) LeaveHolders(record.fd, record.name());
     if (record.fd >= 0) close(record.fd);
+    if (record.fdDirectory >= 0) close(record.fdDirectory);
 }
 
 ObjectRecord* AddRecord(const ObjectRecord& record) {
@@ -648,7 +658,7 @@ void LeaveNameOf(ObjectRecord* pRecord) {
         pRecord->bHoldsName = false;
         ++pRecord->nRefs;  // keeps the descriptor and the name here meanwhile
     }
-    LeaveHolders(pRecord->fd, pRecord->szShmName);
+    LeaveHolders(pRecord->fd, pRecord->name());
     DropReference(pRecord);
 }
 
@@ -700,7 +710,13 @@ bool OpenObject(HandleKind kind, LPCSTR lpName, const ObjectShape& shape, Object
         return false;
     }
     memcpy(pRecord->szShmName, name.sz, sizeof name.sz);
-    return OpenNamedFile(pRecord->szShmName, shape, pFile);
+    char szWhyNot[512];
+    pRecord->fdDirectory = OpenObjectDirectory(szWhyNot, sizeof szWhyNot);
+    if (pRecord->fdDirectory < 0) return false;
+    if (OpenNamedFile(pRecord->name(), shape, pFile)) return true;
+    close(pRecord->fdDirectory);
+    pRecord->fdDirectory = -1;
+    return false;
 }
 
 // Releases an object that never got a handle, undoing the ownership its
@@ -862,6 +878,17 @@ bool DescribeMutexHolder(HANDLE hMutex, DWORD* pdwProcessId, char* pszProgram, s
     if (pdwProcessId != nullptr) *pdwProcessId = pid;
     if (pszProgram != nullptr) ProgramName(pid, pszProgram, cchProgram);
     return true;
+}
+
+// The directory of named objects is the one cause of failure that is ours
+// to explain; the others have their system text.
+bool DescribeNamedObjectProblem(char* pszReason, size_t cchReason) {
+    const DWORD dwSaved = GetLastError();
+    const int fd = posix::OpenObjectDirectory(pszReason, cchReason);
+    SetLastError(dwSaved);
+    if (fd < 0) return true;
+    close(fd);
+    return false;
 }
 
 }  // namespace platform
