@@ -109,6 +109,7 @@ int RunInfo(AddinLibrary& library) {
     printf("shared table    %s\n", linkbay_host::HasSharedTable(library) ? "yes" : "NO (private memory)");
     printf("processes open  %d\n", ProcessCount(library));
     addin.Close();
+    fflush(stdout);  // the values first, then why they are wrong
     const std::string sProblem = linkbay_host::SharingProblem(library);
     return sProblem.empty() ? kExitDone : Fail(sProblem);
 }
