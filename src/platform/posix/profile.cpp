@@ -40,6 +40,10 @@ constexpr mode_t kNewDirMode = 0700;
 // cost every process its size in time and memory at each change.
 constexpr size_t kMaxProfileSize = size_t{16} << 20;
 constexpr int kMaxLinkHops = 40;        // as the kernel's own limit for a path
+// Modification times are coarse (a clock tick; whole seconds on some file
+// systems): a version read this soon after its time may yet change without
+// changing its identity, so it is read again until it is older.
+constexpr int64_t kRacyWindowNs = 2'000'000'000;
 constexpr size_t kMaxCachedFiles = 16;  // a process uses one or two
 
 // ----- Errors ------------------------------------------------------------
@@ -162,11 +166,20 @@ struct FileIdentity {
     }
 };
 
+int64_t Nanoseconds(time_t seconds, long nanoseconds) { return int64_t{seconds} * 1'000'000'000 + nanoseconds; }
+
+int64_t WallClockNs() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return Nanoseconds(now.tv_sec, now.tv_nsec);
+}
+
 // One version of a file as read; a missing or unread file has no text and
 // dwStatus says why.
 struct LoadedProfile {
     DWORD dwStatus = ERROR_SUCCESS;
     FileIdentity identity;
+    bool bRacy = true;  // read too soon after its modification time to be kept
     mode_t mode = kNewFileMode;
     ProfileIndex index;
     mutable std::atomic<bool> bUnreadTold{false};
@@ -204,6 +217,7 @@ DWORD ReadAll(int fd, size_t cbExpected, std::string* pText) {
 // Windows refuses it, and other special files are never read (a FIFO would block).
 ProfilePtr ReadProfileFile(const std::string& sPath) {
     auto profile = std::make_shared<LoadedProfile>();
+    const int64_t nReadAtNs = WallClockNs();
     struct stat info {};
     const int fd = open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
@@ -225,6 +239,7 @@ ProfilePtr ReadProfileFile(const std::string& sPath) {
             profile->dwStatus = ReadAll(fd, static_cast<size_t>(info.st_size), &sText);
     }
     close(fd);
+    profile->bRacy = Nanoseconds(profile->identity.mtime, profile->identity.mtimeNs) + kRacyWindowNs > nReadAtNs;
     if (profile->dwStatus == ERROR_SUCCESS) profile->index = ProfileIndex(std::move(sText));
     return profile;
 }
@@ -232,6 +247,7 @@ ProfilePtr ReadProfileFile(const std::string& sPath) {
 // The files this process read, by path, each as it was last seen.
 class ProfileCache {
 public:
+    // The version kept for the path when it has this identity.
     ProfilePtr Find(const std::string& sPath, const FileIdentity& identity) {
         std::lock_guard<std::mutex> guard(m_lock);
         const auto found = m_files.find(sPath);
@@ -259,8 +275,13 @@ ProfileCache& Cache() {
 ProfilePtr CurrentProfile(const Location& location) {
     struct stat info {};
     if (stat(location.sPath.c_str(), &info) != 0) return Unread(ProfileError(kReadErrors, errno));
-    if (ProfilePtr cached = Cache().Find(location.sPath, FileIdentity::Of(info))) return cached;
+    const ProfilePtr cached = Cache().Find(location.sPath, FileIdentity::Of(info));
+    if (cached != nullptr && !cached->bRacy) return cached;
     ProfilePtr fresh = ReadProfileFile(location.sPath);
+    // A version read again is still the one told about.
+    if (cached != nullptr && cached->identity == fresh->identity && cached->dwStatus == fresh->dwStatus &&
+        cached->bUnreadTold)
+        fresh->bUnreadTold = true;
     Cache().Store(location.sPath, fresh);
     return fresh;
 }
@@ -340,8 +361,7 @@ bool WriteAll(int fd, std::string_view data) {
 
 // The new text goes to a temporary beside the file, reaches the disk, and
 // then takes the file's name in one step: a crash leaves old or new, whole.
-// *pIdentity is the new file's, as a later stat of it finds it.
-DWORD ReplaceFile(const Location& location, std::string_view text, mode_t mode, FileIdentity* pIdentity) {
+DWORD ReplaceFile(const Location& location, std::string_view text, mode_t mode) {
     RemoveStaleTemporaries(location);
     const std::string sTemp =
         location.sDir + "/" + TempPrefix(location) + std::to_string(getpid()) + std::string(kTempSuffix);
@@ -350,8 +370,7 @@ DWORD ReplaceFile(const Location& location, std::string_view text, mode_t mode, 
     if (fd < 0 && errno == EEXIST && unlink(sTemp.c_str()) == 0)
         fd = open(sTemp.c_str(), flags, kNewFileMode);
     if (fd < 0) return ProfileError(kWriteErrors, errno);
-    struct stat info {};
-    bool bOk = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0 && fstat(fd, &info) == 0;
+    bool bOk = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
     int err = errno;
     if (close(fd) != 0 && bOk) {
         bOk = false;
@@ -365,7 +384,6 @@ DWORD ReplaceFile(const Location& location, std::string_view text, mode_t mode, 
         unlink(sTemp.c_str());
         return ProfileError(kWriteErrors, err);
     }
-    *pIdentity = FileIdentity::Of(info);
     const int fdDir = open(location.sDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fdDir >= 0) {
         fsync(fdDir);  // makes the rename itself durable
@@ -375,7 +393,8 @@ DWORD ReplaceFile(const Location& location, std::string_view text, mode_t mode, 
 }
 
 // Under the lock the file is read again whatever this process has seen: a
-// write must start from what the last writer left.
+// write must start from what the last writer left. The new version is not
+// kept: read this soon after its modification, it would not be trusted.
 DWORD WriteProfileValue(const char* pszSection, const char* pszKey, const char* pszValue,
                         const char* pszFileName) {
     Location location;
@@ -389,18 +408,12 @@ DWORD WriteProfileValue(const char* pszSection, const char* pszKey, const char* 
     const ProfilePtr current = ReadProfileFile(target.sPath);
     const bool bExists = current->dwStatus == ERROR_SUCCESS;
     if (!bExists && current->dwStatus != ERROR_FILE_NOT_FOUND) return current->dwStatus;
-    std::string sText = current->index.Edited(pszSection, pszKey, pszValue);
+    const std::string sText = current->index.Edited(pszSection, pszKey, pszValue);
     if (sText == current->index.text()) return ERROR_SUCCESS;  // nothing changed, or nothing to delete
     if (sText.size() > kMaxProfileSize) return ERROR_FILE_TOO_LARGE;
     // Renaming would replace a read-only file; Windows refuses to write it.
     if (bExists && access(target.sPath.c_str(), W_OK) != 0) return ProfileError(kWriteErrors, errno);
-    auto written = std::make_shared<LoadedProfile>();
-    written->mode = current->mode;
-    dwError = ReplaceFile(target, sText, current->mode, &written->identity);
-    if (dwError != ERROR_SUCCESS) return dwError;
-    written->index = ProfileIndex(std::move(sText));
-    Cache().Store(location.sPath, std::move(written));
-    return ERROR_SUCCESS;
+    return ReplaceFile(target, sText, current->mode);
 }
 
 bool CopyPath(const std::string& sPath, char* pszPath, size_t cchPath) {
