@@ -2,6 +2,7 @@
 // profile_index.h. A file is parsed once per change of it and kept per
 // process; a write reads, edits and replaces the file atomically under a
 // lock every process takes, so that concurrent writers lose nothing.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -149,20 +150,22 @@ DWORD FollowLinks(const std::string& sPath, Location* pTarget) {
 
 // ----- Reading, once per change -------------------------------------------
 
-// What tells one version of a file from the next without reading it.
+// What tells one version of a file from the next without reading it. The
+// change time is there for permissions: a file made readable is read again.
 struct FileIdentity {
     dev_t dev = 0;
     ino_t ino = 0;
     off_t size = 0;
-    time_t mtime = 0;
-    long mtimeNs = 0;
+    timespec mtime{};
+    timespec ctime{};
 
     static FileIdentity Of(const struct stat& info) {
-        return {info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+        return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
     }
     bool operator==(const FileIdentity& other) const {
-        return dev == other.dev && ino == other.ino && size == other.size && mtime == other.mtime &&
-               mtimeNs == other.mtimeNs;
+        return dev == other.dev && ino == other.ino && size == other.size && mtime.tv_sec == other.mtime.tv_sec &&
+               mtime.tv_nsec == other.mtime.tv_nsec && ctime.tv_sec == other.ctime.tv_sec &&
+               ctime.tv_nsec == other.ctime.tv_nsec;
     }
 };
 
@@ -239,7 +242,8 @@ ProfilePtr ReadProfileFile(const std::string& sPath) {
             profile->dwStatus = ReadAll(fd, static_cast<size_t>(info.st_size), &sText);
     }
     close(fd);
-    profile->bRacy = Nanoseconds(profile->identity.mtime, profile->identity.mtimeNs) + kRacyWindowNs > nReadAtNs;
+    const timespec& modified = profile->identity.mtime;
+    profile->bRacy = Nanoseconds(modified.tv_sec, modified.tv_nsec) + kRacyWindowNs > nReadAtNs;
     if (profile->dwStatus == ERROR_SUCCESS) profile->index = ProfileIndex(std::move(sText));
     return profile;
 }

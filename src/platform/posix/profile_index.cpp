@@ -342,7 +342,7 @@ std::string ProfileIndex::WithValue(std::string_view section, std::string_view k
         const std::string sLine = std::string(NameOf(found)) + "=" + std::string(value) + std::string(kLineEnd);
         return Spliced(LineStart(found), NextLineStart(found), sLine);
     }
-    const size_t last = std::max(header, SectionEnd(header) - 1);
+    const size_t last = SectionEnd(header) - 1;  // the section's last key, else its header
     const size_t end = ContentEnd(last);
     const size_t next = NextLineStart(last);
     return Spliced(next, next, (next == end ? std::string(kLineEnd) : std::string()) + sEntry);
