@@ -52,16 +52,26 @@ struct Result {
     std::string sBytes;  // the cch bytes the call was given
 };
 
+// Into *pResult, whose buffer a loop of reads reuses: allocations would
+// otherwise take much of an input's time.
+void Read(const ProfileIndex& profile, const char* pszSection, const char* pszKey, const char* pszDefault, DWORD cch,
+          Result* pResult) {
+    static const std::string sGuard(kGuard, kUnwritten);
+    static std::vector<char> block;
+    block.assign(kGuard + cch + kGuard, kUnwritten);
+    pResult->dwError = 0xdeadbeef;
+    pResult->dwReturn = profile.ReadString(pszSection, pszKey, pszDefault, block.data() + kGuard, cch, ERROR_SUCCESS,
+                                           &pResult->dwError);
+    Require(memcmp(block.data(), sGuard.data(), kGuard) == 0);
+    Require(memcmp(block.data() + kGuard + cch, sGuard.data(), kGuard) == 0);
+    pResult->sBytes.assign(block.data() + kGuard, cch);
+}
+
 Result Read(const ProfileIndex& profile, const char* pszSection, const char* pszKey, const char* pszDefault,
             DWORD cch) {
-    static std::vector<char> block;  // reused: allocations dominate an input's time
-    block.assign(kGuard + cch + kGuard, kUnwritten);
-    DWORD dwError = 0xdeadbeef;
-    const DWORD dwReturn =
-        profile.ReadString(pszSection, pszKey, pszDefault, block.data() + kGuard, cch, ERROR_SUCCESS, &dwError);
-    Require(std::all_of(block.begin(), block.begin() + kGuard, [](char c) { return c == kUnwritten; }));
-    Require(std::all_of(block.end() - kGuard, block.end(), [](char c) { return c == kUnwritten; }));
-    return {dwReturn, dwError, std::string(block.data() + kGuard, cch)};
+    Result result;
+    Read(profile, pszSection, pszKey, pszDefault, cch, &result);
+    return result;
 }
 
 // The size that cuts nothing: no result is longer than the file or the default.
@@ -116,8 +126,11 @@ void CheckValueRead(const ProfileIndex& profile, const char* pszSection, const c
     Require(std::memchr(full.sBytes.data(), '\0', cchValue) == nullptr);
     const std::string_view value(full.sBytes.data(), cchValue);
     const bool bQuoted = bSurelyQuoted || MayHaveBeenQuoted(value, profile.text(), pszDefault);
-    for (DWORD cch : SizesAround(cchValue, cchFull))
-        CheckCutValue(full, Read(profile, pszSection, pszKey, pszDefault, cch), cch, bQuoted, bSurelyQuoted);
+    Result cut;
+    for (DWORD cch : SizesAround(cchValue, cchFull)) {
+        Read(profile, pszSection, pszKey, pszDefault, cch, &cut);
+        CheckCutValue(full, cut, cch, bQuoted, bSurelyQuoted);
+    }
 }
 
 // Numbers go through a 30-character read; an empty one gives the default.
@@ -155,8 +168,9 @@ void CheckList(const ProfileIndex& profile, const char* pszSection, const Result
         Require(std::string_view(full.sBytes.data(), cchList + 1).find(std::string_view("\0\0", 2)) ==
                 cchList - 1);
     }
+    Result cut;
     for (DWORD cch : SizesAround(cchList + 1, cchFull)) {
-        const Result cut = Read(profile, pszSection, nullptr, kListDefault, cch);
+        Read(profile, pszSection, nullptr, kListDefault, cch, &cut);
         Require(cut.dwError == full.dwError);
         if (cchList + 1 < cch) {
             Require(cut.dwReturn == cchList);
