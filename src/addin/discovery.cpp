@@ -97,6 +97,7 @@ void Linkbay::ReadConfiguration() {
     ClearHolders(AreaOfProcessCount(m_pnProcesses));
     int32_t nDefaultFamily = LINKBAY_DEVICE_NONE;
     char szValue[kConfigValueSize];
+    ReportUnreadConfigFile();
     if (GetPrivateProfileIntA("CONFIG", "COMMCBS", 0, kConfigFile) != 0) {
         GetPrivateProfileStringA("CONFIG", "ComLib", "", szValue, sizeof szValue, kConfigFile);
         if (szValue[0] != '\0') nDefaultFamily = FamilyOf(szValue, NameKind::Library, LINKBAY_DEVICE_NONE);
