@@ -3,22 +3,21 @@
 // through buffer sizes that cut every result. A full read is the reference:
 // a cut one must be its prefix by the truncation rules, every call stays
 // inside guard bytes, and one key from the text is written and read back.
+// The text is parsed in memory by the index the profile calls answer from,
+// so no file is written or read.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <strings.h>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/profile_index.h"
 
 namespace {
 
@@ -36,44 +35,14 @@ constexpr INT kIntDefaults[] = {-7, 0x5eed};
 
 std::string_view AsView(const char* psz) { return psz != nullptr ? psz : ""; }
 
-// ----- The Windows directory ----------------------------------------------
-
-std::string g_sDir;  // made for this process
-
-void RemoveDirectory() {
-    std::error_code error;
-    std::filesystem::remove_all(g_sDir, error);
-}
-
-std::optional<std::string> ReadWhole(const std::string& sPath) {
-    std::ifstream in(sPath, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using linkbay::platform::posix::ProfileIndex;
 
 // libFuzzer runs no exit handlers after a crash.
 void Require(bool bCondition, int nLine = __builtin_LINE()) {
     if (bCondition) return;
     fprintf(stderr, "profile_fuzz: the check on line %d failed\n", nLine);
-    RemoveDirectory();
     __builtin_trap();
 }
-
-// tmpfs when there is one: every write reaches the disk with fsync.
-void MakeDirectory() {
-    for (const char* pszBase : {"/dev/shm", "/tmp"}) {
-        std::string sTemplate = std::string(pszBase) + "/profile_fuzz.XXXXXX";
-        if (mkdtemp(sTemplate.data()) != nullptr) {
-            g_sDir = sTemplate;
-            setenv("LINKBAY_WINDIR", g_sDir.c_str(), 1);
-            atexit(RemoveDirectory);
-            return;
-        }
-    }
-    Require(false);
-}
-
-std::string FilePath() { return g_sDir + "/" + kFile; }
 
 // ----- One call into guarded memory ---------------------------------------
 
@@ -83,15 +52,26 @@ struct Result {
     std::string sBytes;  // the cch bytes the call was given
 };
 
-Result Read(const char* pszSection, const char* pszKey, const char* pszDefault, DWORD cch) {
-    std::vector<char> block(kGuard + cch + kGuard, kUnwritten);
-    SetLastError(0xdeadbeef);
-    const DWORD dwReturn =
-        GetPrivateProfileStringA(pszSection, pszKey, pszDefault, block.data() + kGuard, cch, kFile);
-    const DWORD dwError = GetLastError();
-    Require(std::all_of(block.begin(), block.begin() + kGuard, [](char c) { return c == kUnwritten; }));
-    Require(std::all_of(block.end() - kGuard, block.end(), [](char c) { return c == kUnwritten; }));
-    return {dwReturn, dwError, std::string(block.data() + kGuard, cch)};
+// Into *pResult, whose buffer a loop of reads reuses: allocations would
+// otherwise take much of an input's time.
+void Read(const ProfileIndex& profile, const char* pszSection, const char* pszKey, const char* pszDefault, DWORD cch,
+          Result* pResult) {
+    static const std::string sGuard(kGuard, kUnwritten);
+    static std::vector<char> block;
+    block.assign(kGuard + cch + kGuard, kUnwritten);
+    pResult->dwError = 0xdeadbeef;
+    pResult->dwReturn = profile.ReadString(pszSection, pszKey, pszDefault, block.data() + kGuard, cch, ERROR_SUCCESS,
+                                           &pResult->dwError);
+    Require(memcmp(block.data(), sGuard.data(), kGuard) == 0);
+    Require(memcmp(block.data() + kGuard + cch, sGuard.data(), kGuard) == 0);
+    pResult->sBytes.assign(block.data() + kGuard, cch);
+}
+
+Result Read(const ProfileIndex& profile, const char* pszSection, const char* pszKey, const char* pszDefault,
+            DWORD cch) {
+    Result result;
+    Read(profile, pszSection, pszKey, pszDefault, cch, &result);
+    return result;
 }
 
 // The size that cuts nothing: no result is longer than the file or the default.
@@ -115,12 +95,13 @@ std::vector<DWORD> SizesAround(DWORD cchResult, DWORD cchFull) {
 // A quoted value loses one more character when the buffer is one longer than
 // the value read; only a value that stood between quotes may do so.
 bool MayHaveBeenQuoted(std::string_view value, std::string_view text, const char* pszDefault) {
-    for (const char* pszQuote : {"\"", "'"}) {
-        const std::string sQuoted = pszQuote + std::string(value) + pszQuote;
-        if (text.find(sQuoted) != std::string_view::npos || AsView(pszDefault).find(sQuoted) == 0)
-            return true;
-    }
-    return false;
+    const auto quotedAt = [value](std::string_view in, size_t at) {
+        return at > 0 && at + value.size() < in.size() && (in[at - 1] == '"' || in[at - 1] == '\'') &&
+               in[at + value.size()] == in[at - 1];
+    };
+    for (size_t at = text.find(value); at != std::string_view::npos; at = text.find(value, at + 1))
+        if (quotedAt(text, at)) return true;
+    return quotedAt(AsView(pszDefault), 1) && AsView(pszDefault).substr(1, value.size()) == value;
 }
 
 void CheckCutValue(const Result& full, const Result& cut, DWORD cch, bool bQuoted, bool bSurelyQuoted) {
@@ -138,35 +119,40 @@ void CheckCutValue(const Result& full, const Result& cut, DWORD cch, bool bQuote
 
 // A value, the key's or the default, ends at the returned length; cut, it
 // keeps its start.
-void CheckValueRead(std::string_view text, const char* pszSection, const char* pszKey, const char* pszDefault,
-                    const Result& full, DWORD cchFull, bool bSurelyQuoted) {
+void CheckValueRead(const ProfileIndex& profile, const char* pszSection, const char* pszKey,
+                    const char* pszDefault, const Result& full, DWORD cchFull, bool bSurelyQuoted) {
     const DWORD cchValue = full.dwReturn;
     Require(cchValue < cchFull && full.sBytes[cchValue] == '\0');
     Require(std::memchr(full.sBytes.data(), '\0', cchValue) == nullptr);
     const std::string_view value(full.sBytes.data(), cchValue);
-    const bool bQuoted = bSurelyQuoted || MayHaveBeenQuoted(value, text, pszDefault);
-    for (DWORD cch : SizesAround(cchValue, cchFull))
-        CheckCutValue(full, Read(pszSection, pszKey, pszDefault, cch), cch, bQuoted, bSurelyQuoted);
+    const bool bQuoted = bSurelyQuoted || MayHaveBeenQuoted(value, profile.text(), pszDefault);
+    Result cut;
+    for (DWORD cch : SizesAround(cchValue, cchFull)) {
+        Read(profile, pszSection, pszKey, pszDefault, cch, &cut);
+        CheckCutValue(full, cut, cch, bQuoted, bSurelyQuoted);
+    }
 }
 
 // Numbers go through a 30-character read; an empty one gives the default.
-void CheckInt(const char* pszSection, const char* pszKey) {
-    const Result value = Read(pszSection, pszKey, "", 30);
+void CheckInt(const ProfileIndex& profile, const char* pszSection, const char* pszKey) {
+    const Result value = Read(profile, pszSection, pszKey, "", 30);
     UINT uFirst = 0;
     for (size_t i = 0; i < std::size(kIntDefaults); ++i) {
-        const UINT u = GetPrivateProfileIntA(pszSection, pszKey, kIntDefaults[i], kFile);
+        DWORD dwError = 0;
+        const UINT u = profile.ReadInt(pszSection, pszKey, kIntDefaults[i], ERROR_SUCCESS, &dwError);
+        Require(dwError == value.dwError);
         if (value.dwReturn == 0) Require(u == static_cast<UINT>(kIntDefaults[i]));
         if (i == 0) uFirst = u;
         Require(u == uFirst || value.dwReturn == 0);
     }
 }
 
-void CheckKey(std::string_view text, const char* pszSection, const char* pszKey, size_t nRow) {
+void CheckKey(const ProfileIndex& profile, const char* pszSection, const char* pszKey, size_t nRow) {
     const char* pszDefault = kValueDefaults[nRow % std::size(kValueDefaults)];
-    const DWORD cchFull = FullSize(text, pszDefault);
-    const Result full = Read(pszSection, pszKey, pszDefault, cchFull);
-    CheckValueRead(text, pszSection, pszKey, pszDefault, full, cchFull, false);
-    CheckInt(pszSection, pszKey);
+    const DWORD cchFull = FullSize(profile.text(), pszDefault);
+    const Result full = Read(profile, pszSection, pszKey, pszDefault, cchFull);
+    CheckValueRead(profile, pszSection, pszKey, pszDefault, full, cchFull, false);
+    CheckInt(profile, pszSection, pszKey);
 }
 
 // ----- Lists of names -------------------------------------------------------
@@ -174,7 +160,7 @@ void CheckKey(std::string_view text, const char* pszSection, const char* pszKey,
 // Non-empty names, each with its NUL, and one more NUL; the return counts all
 // but the last. A list that does not fit, even by its last NUL, is cut to
 // cch - 2 bytes and two NULs and returns cch - 2.
-void CheckList(const char* pszSection, const Result& full, DWORD cchFull) {
+void CheckList(const ProfileIndex& profile, const char* pszSection, const Result& full, DWORD cchFull) {
     const DWORD cchList = full.dwReturn;
     Require(cchList + 1 < cchFull && full.sBytes[cchList] == '\0');
     if (cchList > 0) {
@@ -182,8 +168,9 @@ void CheckList(const char* pszSection, const Result& full, DWORD cchFull) {
         Require(std::string_view(full.sBytes.data(), cchList + 1).find(std::string_view("\0\0", 2)) ==
                 cchList - 1);
     }
+    Result cut;
     for (DWORD cch : SizesAround(cchList + 1, cchFull)) {
-        const Result cut = Read(pszSection, nullptr, kListDefault, cch);
+        Read(profile, pszSection, nullptr, kListDefault, cch, &cut);
         Require(cut.dwError == full.dwError);
         if (cchList + 1 < cch) {
             Require(cut.dwReturn == cchList);
@@ -197,21 +184,21 @@ void CheckList(const char* pszSection, const Result& full, DWORD cchFull) {
     }
 }
 
-void CheckSectionList(std::string_view text) {
-    const DWORD cchFull = FullSize(text, kListDefault);
-    CheckList(nullptr, Read(nullptr, nullptr, kListDefault, cchFull), cchFull);
+void CheckSectionList(const ProfileIndex& profile) {
+    const DWORD cchFull = FullSize(profile.text(), kListDefault);
+    CheckList(profile, nullptr, Read(profile, nullptr, nullptr, kListDefault, cchFull), cchFull);
 }
 
 // A section without keys gives the default instead.
-void CheckKeyList(std::string_view text, const char* pszSection) {
-    const DWORD cchFull = FullSize(text, kListDefault);
-    const Result full = Read(pszSection, nullptr, kListDefault, cchFull);
+void CheckKeyList(const ProfileIndex& profile, const char* pszSection) {
+    const DWORD cchFull = FullSize(profile.text(), kListDefault);
+    const Result full = Read(profile, pszSection, nullptr, kListDefault, cchFull);
     if (std::string_view(full.sBytes.data(), full.dwReturn).find('=') == std::string_view::npos) {
-        CheckList(pszSection, full, cchFull);
+        CheckList(profile, pszSection, full, cchFull);
         return;
     }
     Require(std::string_view(full.sBytes.data(), full.dwReturn) == kListDefaultRead);
-    CheckValueRead(text, pszSection, nullptr, kListDefault, full, cchFull, true);
+    CheckValueRead(profile, pszSection, nullptr, kListDefault, full, cchFull, true);
 }
 
 // ----- Names from the text ------------------------------------------------
@@ -263,8 +250,8 @@ bool ReadsAsAnotherLine(const std::string& sKey) {
 }
 
 // The names listed; a section without keys lists none (the default comes instead).
-std::string ListOf(const char* pszSection, std::string_view text) {
-    const Result r = Read(pszSection, nullptr, kListDefault, FullSize(text, kListDefault));
+std::string ListOf(const ProfileIndex& profile, const char* pszSection) {
+    const Result r = Read(profile, pszSection, nullptr, kListDefault, FullSize(profile.text(), kListDefault));
     const std::string sList = r.sBytes.substr(0, r.dwReturn);
     return pszSection == nullptr || sList.find('=') == std::string::npos ? sList : std::string();
 }
@@ -283,60 +270,58 @@ std::string ListWithout(const std::string& sList, const std::string& sName) {
 }
 
 // The value reads back, and no other section or key comes or goes; a
-// refusal leaves the file as it was.
-void CheckWriteBack(std::string_view text, const std::string& sSection, const std::string& sKey,
+// refusal is for a key that would read as another line.
+void CheckWriteBack(const ProfileIndex& profile, const std::string& sSection, const std::string& sKey,
                     const std::string& sValue) {
     if (HasBlankEnds(sSection) || HasBlankEnds(sKey) || HasBlankEnds(sValue) || IsQuoted(sValue) ||
         sKey.find('=') != std::string::npos)
         return;
     const char* pszSection = sSection.c_str();
-    const std::string sSectionsBefore = ListOf(nullptr, text);
-    const std::string sKeysBefore = ListOf(pszSection, text);
-    SetLastError(0xdeadbeef);
-    if (!WritePrivateProfileStringA(pszSection, sKey.c_str(), sValue.c_str(), kFile)) {
-        Require(ReadsAsAnotherLine(sKey) && GetLastError() == ERROR_INVALID_PARAMETER);
-        Require(ReadWhole(FilePath()) == std::string(text));
+    if (linkbay::platform::posix::CheckProfileWrite(pszSection, sKey.c_str(), sValue.c_str()) != ERROR_SUCCESS) {
+        Require(ReadsAsAnotherLine(sKey));
         return;
     }
-    const std::string sNewText = ReadWhole(FilePath()).value_or("");
-    const Result back = Read(pszSection, sKey.c_str(), "", FullSize(sNewText, ""));
+    const ProfileIndex written(profile.Edited(pszSection, sKey.c_str(), sValue.c_str()));
+    const Result back = Read(written, pszSection, sKey.c_str(), "", FullSize(written.text(), ""));
     Require(back.dwError == ERROR_SUCCESS && std::string_view(back.sBytes.data(), back.dwReturn) == sValue);
-    const std::string sSectionsAfter = ListOf(nullptr, sNewText);
-    Require(ListWithout(sSectionsAfter, sSection) == ListWithout(sSectionsBefore, sSection));
-    Require(ListWithout(ListOf(pszSection, sNewText), sKey) == ListWithout(sKeysBefore, sKey));
+    Require(ListWithout(ListOf(written, nullptr), sSection) == ListWithout(ListOf(profile, nullptr), sSection));
+    Require(ListWithout(ListOf(written, pszSection), sKey) == ListWithout(ListOf(profile, pszSection), sKey));
 }
 
 // ----- The whole input ----------------------------------------------------
 
+// The calls refuse a buffer they cannot end with a NUL before they look for
+// the file, whatever it holds.
 void CheckBadBuffers() {
-    const Result none = Read("CONFIG", "COM1", "dflt", 0);
-    Require(none.dwReturn == 0 && none.dwError == ERROR_INVALID_PARAMETER);
+    char szGuard[kGuard];
+    memset(szGuard, kUnwritten, sizeof szGuard);
+    SetLastError(0xdeadbeef);
+    Require(GetPrivateProfileStringA("CONFIG", "COM1", "dflt", szGuard, 0, kFile) == 0);
+    Require(GetLastError() == ERROR_INVALID_PARAMETER && szGuard[0] == kUnwritten);
     Require(GetPrivateProfileStringA(nullptr, nullptr, "", nullptr, 64, kFile) == 0);
 }
 
-void CheckProfile(std::string_view text) {
+void CheckProfile(const ProfileIndex& profile) {
     static const char* const kAddinKeys[] = {"COMMCBS", "ComLib", "COM1"};
-    Names names = NamesIn(text);
-    CheckBadBuffers();
-    CheckSectionList(text);
-    for (const char* pszKey : kAddinKeys) CheckKey(text, "CONFIG", pszKey, names.keys.size());
+    Names names = NamesIn(profile.text());
+    CheckSectionList(profile);
+    for (const char* pszKey : kAddinKeys) CheckKey(profile, "CONFIG", pszKey, names.keys.size());
     names.sections.insert(names.sections.end(), {"CONFIG", "M97S01"});
     size_t nRow = 0;
     for (const std::string& sSection : names.sections) {
-        CheckKeyList(text, sSection.c_str());
-        for (const std::string& sKey : names.keys) CheckKey(text, sSection.c_str(), sKey.c_str(), nRow++);
+        CheckKeyList(profile, sSection.c_str());
+        for (const std::string& sKey : names.keys) CheckKey(profile, sSection.c_str(), sKey.c_str(), nRow++);
     }
     if (!names.keys.empty())
-        CheckWriteBack(text, CString(names.sections.front()), CString(names.keys.back()),
+        CheckWriteBack(profile, CString(names.sections.front()), CString(names.keys.back()),
                        CString(names.values.back()));
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (g_sDir.empty()) MakeDirectory();
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
-    std::ofstream(FilePath(), std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
-    CheckProfile(text);
+    static const bool s_bBuffersChecked = (CheckBadBuffers(), true);
+    (void)s_bBuffersChecked;
+    CheckProfile(ProfileIndex(std::string(reinterpret_cast<const char*>(data), size)));
     return 0;
 }

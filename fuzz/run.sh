@@ -2,9 +2,10 @@
 # run.sh BUILD_DIR [SECONDS | -runs=N]: builds the fuzz targets with clang and gives each the
 # bound in turn (SECONDS each, so the whole run takes six times as long): the command parser
 # and the record writers, starting from every command word of every family, the profile (INI)
-# reader, starting from a few hand-written files, the simulated KORV, ZEPH and TAVO/PELLUX
-# instruments, each starting from a few scripts of driver requests and control lines, and every
-# family's driver fed arbitrary replies through a serial line in memory, starting from nothing.
+# reader, parsing in memory as the profile calls do, starting from a few hand-written texts,
+# the simulated KORV, ZEPH and TAVO/PELLUX instruments, each starting from a few scripts of
+# driver requests and control lines, and every family's driver fed arbitrary replies through a
+# serial line in memory, starting from nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/fuzz}

@@ -121,6 +121,7 @@ constexpr PairText kPairTexts[] = {
     {131, 134, "the answer did not fit the response buffer"},
     {131, 136, "not while the instrument acquires: STOP first"},
     {131, 137, "the instrument's reply was incomplete: try again"},
+    {131, 138, "the instrument took the setting, but DETHUB.INI could not be written (see the debug output)"},
     {-3, -1, "no valid reply from the instrument after every attempt: check its line"},
     {-9, -1, "no working instrument behind this detector: see 'linkbay list'"},
     {-1, -1, "the instrument refused the request"},

@@ -5,6 +5,7 @@
 
 #include "addin/addin_state.h"
 #include "addin/mutex_access.h"
+#include "addin/process_marks.h"
 #include "linkbay/addin.h"
 #include "serial/debug_output.h"
 
@@ -27,12 +28,17 @@ AddinBase::~AddinBase() = default;
 
 // The first-process and last-process decisions, and the configuration read,
 // happen under the named mutex so that two processes never both take them.
+// Processes that ended without Close stop counting first, so an Open that
+// finds only such ones is the first.
 bool AddinBase::Open() {
     if (linkbay::g_nOpenCount != 0) {
         ++linkbay::g_nOpenCount;
         return true;
     }
     TMutexAccess access(m_mutex);
+    linkbay::SharedArea& area = linkbay::AreaOfProcessCount(m_pnProcesses);
+    const uint32_t dwSelf = GetCurrentProcessId();
+    linkbay::ForgetEndedOpeners(area, dwSelf);
     if (*m_pnProcesses <= 0) {
         ReadConfiguration();
         OpenDetectors(1);
@@ -41,6 +47,11 @@ bool AddinBase::Open() {
         OpenDetectors(0);
         ++*m_pnProcesses;
     }
+    // Marked just after the count rises, for the same reason as in Close.
+    if (!linkbay::MarkOpener(area, dwSelf))
+        linkbay::DebugPrint(0, "Linkbay: %d processes have the add-in open already; if this one ends without "
+                               "Close, it counts until every process has closed\r\n",
+                            linkbay::kOpenerSlots);
     linkbay::g_nOpenCount = 1;
     return true;
 }
@@ -51,14 +62,17 @@ bool AddinBase::Close() {
         return true;
     }
     TMutexAccess access(m_mutex);
-    if (*m_pnProcesses <= 1) {
+    const bool bLast = *m_pnProcesses <= 1;
+    if (bLast) {
         CloseDetectors(1);
         OnLastClose();
-        *m_pnProcesses = 0;
     } else {
         CloseDetectors(0);
-        --*m_pnProcesses;
     }
+    // Unmarked just before the count drops: an end between the two leaves
+    // one process too many counted, never one too few.
+    linkbay::UnmarkOpener(linkbay::AreaOfProcessCount(m_pnProcesses), GetCurrentProcessId());
+    *m_pnProcesses = bLast ? 0 : *m_pnProcesses - 1;
     linkbay::g_nOpenCount = 0;
     return true;
 }

@@ -35,7 +35,9 @@ SharedArea* MapSharedArea(const char* pszAddinName) {
     snprintf(szName, sizeof szName, "UADDKELDASHARED%s", pszAddinName);
     const HANDLE hMapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                sizeof(SharedArea), szName);
-    void* pView = hMapping != nullptr ? MapViewOfFile(hMapping, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
+    // The whole area or nothing: an older build's smaller area, still open elsewhere, is refused.
+    void* pView =
+        hMapping != nullptr ? MapViewOfFile(hMapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SharedArea)) : nullptr;
     if (pView != nullptr) return static_cast<SharedArea*>(pView);  // the mapping stays open for the process's life
     // Without shared memory every process sees only itself: it works on, loudly.
     ReportNamedObjectFailure("shared area", "processes will not share the MCB table");

@@ -2,7 +2,9 @@
 // library, and the per-process globals.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "linkbay/addin.h"
 #include "platform/platform.h"
@@ -11,10 +13,34 @@ namespace linkbay {
 
 class RS232CI;
 
+// A process that holds an MCB's port, and the port's handle value in that
+// process: what another process duplicates once the owner has gone.
+struct PortHolder {
+    uint32_t dwPid;
+    void* hPort;
+};
+
+// Slots of the side tables. A holder or an opener beyond them still works;
+// it only goes unrecorded (see process_marks.h).
+constexpr int kHoldersPerMcb = 16;
+constexpr int kOpenerSlots = 64;
+
 struct SharedArea {
+    // The part the host reads, through AddinBase's pointers: its layout stays.
     int32_t nProcesses;
     McbEntry mcb[LINKBAY_MCB_COUNT];
+    // Ours alone, after it.
+    PortHolder holders[LINKBAY_MCB_COUNT][kHoldersPerMcb];
+    uint32_t dwOpeners[kOpenerSlots];  // processes that have the add-in open; 0 is a free slot
 };
+
+// The area around the process count that AddinBase points at: the count is
+// its first member, so the two addresses are one.
+inline SharedArea& AreaOfProcessCount(int32_t* pnProcesses) {
+    static_assert(std::is_standard_layout<SharedArea>::value && offsetof(SharedArea, nProcesses) == 0,
+                  "the process count opens the shared area");
+    return *reinterpret_cast<SharedArea*>(pnProcesses);
+}
 
 // The shared area, zero-filled when the first process maps it; it lives as
 // long as some process has the library loaded.

@@ -19,7 +19,11 @@ bool InRange(int32_t nMcb, int32_t nDet) {
 
 bool Linkbay::DriverServes(int32_t nMcb, int32_t nDet) {
     RS232CI* pDriver = Driver(nMcb);
-    return pDriver != nullptr && pDriver->IsUnitPresent(nDet);
+    if (pDriver == nullptr) return false;
+    if (pDriver->IsUnitPresent(nDet)) return true;
+    // A dead line closes the port: nobody may be offered its handle any more.
+    if (!RS232CI::IsPortHandle(pDriver->m_hPort)) NoteHolding(nMcb);
+    return false;
 }
 
 bool Linkbay::IsValidDetector(int32_t nMcb, int32_t nDet) {

@@ -9,6 +9,7 @@
 #include "addin/guess.h"
 #include "addin/linkbay.h"
 #include "addin/mutex_access.h"
+#include "addin/process_marks.h"
 #include "cmdlang/numbers.h"
 #include "cmdlang/upper_case.h"
 #include "linkbay/families.h"
@@ -53,6 +54,9 @@ bool HasOwner(const McbEntry& entry) {
     return entry.dwOwnerPid != 0 && RS232CI::IsPortHandle(entry.hPort);
 }
 
+// An owner that was killed leaves its mark behind: it has gone all the same.
+bool HasLiveOwner(const McbEntry& entry) { return HasOwner(entry) && IsProcessAlive(entry.dwOwnerPid); }
+
 // Runs one identification line; true when it was served and its answer has
 // a length in [nMinLength, nMaxLength]. The answer is then text of exactly
 // that length, whatever else the driver left in the buffer.
@@ -90,8 +94,10 @@ uint32_t FiveDigits(const char* pszResponse, int nFrom) {
 void Linkbay::ReadConfiguration() {
     TMutexAccess access(m_mutex);
     memset(m_pMcbTable, 0, sizeof(McbEntry) * LINKBAY_MCB_COUNT);
+    ClearHolders(AreaOfProcessCount(m_pnProcesses));
     int32_t nDefaultFamily = LINKBAY_DEVICE_NONE;
     char szValue[kConfigValueSize];
+    ReportUnreadConfigFile();
     if (GetPrivateProfileIntA("CONFIG", "COMMCBS", 0, kConfigFile) != 0) {
         GetPrivateProfileStringA("CONFIG", "ComLib", "", szValue, sizeof szValue, kConfigFile);
         if (szValue[0] != '\0') nDefaultFamily = FamilyOf(szValue, NameKind::Library, LINKBAY_DEVICE_NONE);
@@ -110,13 +116,35 @@ void Linkbay::ReadConfiguration() {
 void Linkbay::DestroyDriver(int32_t nMcb) {
     delete Driver(nMcb);
     Driver(nMcb) = nullptr;
+    NoteHolding(nMcb);
+}
+
+// This process's holder mark follows its driver's handle, and an owner whose
+// driver has lost the port gives the entry up.
+void Linkbay::NoteHolding(int32_t nMcb) {
+    const HANDLE hPort = Driver(nMcb) != nullptr ? Driver(nMcb)->m_hPort : INVALID_HANDLE_VALUE;
+    if (!MarkHolder(Holders(nMcb), GetCurrentProcessId(), hPort))
+        DebugPrint(0, "Linkbay: COM%d has %d holders already; this process's port cannot be handed over to others\r\n",
+                   nMcb - kMcbPortOffset, kHoldersPerMcb);
+    McbEntry& entry = Entry(nMcb);
+    if (!RS232CI::IsPortHandle(hPort) && OwnedByThisProcess(entry)) ReleaseEntry(entry);
+}
+
+// The owner has gone: a running holder of the port becomes the owner, so
+// that its handle is the one duplicated; else nobody owns the port.
+void Linkbay::HandOverToLiveHolder(int32_t nMcb) {
+    McbEntry& entry = Entry(nMcb);
+    const PortHolder* pHolder = FindLiveHolder(Holders(nMcb), GetCurrentProcessId());
+    entry.dwOwnerPid = pHolder != nullptr ? pHolder->dwPid : 0;
+    entry.hPort = pHolder != nullptr ? pHolder->hPort : INVALID_HANDLE_VALUE;
 }
 
 // A port handle for this process: a duplicate of the owner's, or the port
-// itself when nobody owns it. INVALID_HANDLE_VALUE when neither works.
+// itself when nobody runs with it. INVALID_HANDLE_VALUE when neither works.
 HANDLE Linkbay::ObtainPort(int32_t nMcb) {
     McbEntry& entry = Entry(nMcb);
     const int32_t nCom = nMcb - kMcbPortOffset;
+    if (!HasLiveOwner(entry)) HandOverToLiveHolder(nMcb);
     if (entry.dwOwnerPid != 0) {
         HANDLE hPort = INVALID_HANDLE_VALUE;
         const HANDLE hOwner = OpenProcess(PROCESS_ALL_ACCESS, TRUE, entry.dwOwnerPid);
@@ -131,6 +159,7 @@ HANDLE Linkbay::ObtainPort(int32_t nMcb) {
             return hPort;
         }
         DebugPrint(0, "Linkbay::InterrogateMCB(): Tried to duplicate COM%d but failed\r\n", nCom);
+        MarkHolder(Holders(nMcb), entry.dwOwnerPid, INVALID_HANDLE_VALUE);  // not offered again
         return INVALID_HANDLE_VALUE;
     }
     const HANDLE hPort = RS232CI::COMOpen(nCom);
@@ -215,15 +244,15 @@ void Linkbay::InterrogateMCB(int32_t nMcb) {
     entry.dwLastQuery = dwNow;
 
     if (DriverServes(nMcb, 1)) {
-        if (!HasOwner(entry)) {
+        if (!HasLiveOwner(entry)) {
             entry.dwOwnerPid = GetCurrentProcessId();
             entry.hPort = Driver(nMcb)->m_hPort;
         }
+        NoteHolding(nMcb);
         ReadFeaturesAndMasks(nMcb);
         return;
     }
-    if (Driver(nMcb) != nullptr) DestroyDriver(nMcb);  // closes this process's handle
-    if (OwnedByThisProcess(entry)) ReleaseEntry(entry);  // the handle was the driver's, closed above
+    DestroyDriver(nMcb);  // closes this process's handle, if any, and gives up its marks
     if (entry.nDeviceType == LINKBAY_DEVICE_NONE) {
         ResetIdentity(entry);
         ReadFeaturesAndMasks(nMcb);
@@ -246,6 +275,7 @@ void Linkbay::InterrogateMCB(int32_t nMcb) {
         Driver(nMcb)->Detach();
         DestroyDriver(nMcb);
     }
+    NoteHolding(nMcb);
     ReadFeaturesAndMasks(nMcb);
 }
 
@@ -274,9 +304,7 @@ void Linkbay::OpenDetectors(uint32_t) {
 void Linkbay::CloseDetectors(uint32_t) {
     TMutexAccess access(m_mutex);
     for (int32_t nMcb = m_nFirstMCB; nMcb < m_nFirstMCB + m_nMCBCount; ++nMcb) {
-        if (Driver(nMcb) == nullptr) continue;
-        if (OwnedByThisProcess(Entry(nMcb))) ReleaseEntry(Entry(nMcb));
-        DestroyDriver(nMcb);
+        if (Driver(nMcb) != nullptr) DestroyDriver(nMcb);  // gives up the entry if this process owns it
     }
     for (int32_t nMcb = m_nFirstMCB; nMcb < m_nFirstMCB + m_nMCBCount; ++nMcb) {
         McbEntry& entry = Entry(nMcb);

@@ -36,10 +36,15 @@ public:
 private:
     McbEntry& Entry(int32_t nMcb) { return m_pMcbTable[nMcb - LINKBAY_FIRST_MCB]; }
     RS232CI*& Driver(int32_t nMcb) { return g_pDrivers[nMcb - LINKBAY_FIRST_MCB]; }
+    PortHolder (&Holders(int32_t nMcb))[kHoldersPerMcb] {
+        return AreaOfProcessCount(m_pnProcesses).holders[nMcb - LINKBAY_FIRST_MCB];
+    }
     bool DriverServes(int32_t nMcb, int32_t nDet);
     int32_t SendRoiLine(int32_t nMcb, int32_t nDet, const char* pszLine, int32_t* pnMac, int32_t* pnMic,
                         bool bReportFailure);
     HANDLE ObtainPort(int32_t nMcb);
+    void HandOverToLiveHolder(int32_t nMcb);
+    void NoteHolding(int32_t nMcb);
     bool Identify(int32_t nMcb);
     void ReadFeaturesAndMasks(int32_t nMcb);
     void DestroyDriver(int32_t nMcb);

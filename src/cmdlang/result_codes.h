@@ -29,6 +29,7 @@ constexpr int32_t kMicNoCommand = 133;         // empty verb, no row, or no acti
 constexpr int32_t kMicBufferTooSmall = 134;    // the caller's response buffer
 constexpr int32_t kMicNotWhileAcquiring = 136;
 constexpr int32_t kMicReplyIncomplete = 137;
+constexpr int32_t kMicNotStored = 138;         // the instrument took it, the settings file was not written
 
 // ---- operations that return a number (spectra, ROIs, detector state) --------
 constexpr int32_t kOpDone = 1;

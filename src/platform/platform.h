@@ -15,6 +15,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace linkbay {
@@ -67,6 +69,37 @@ bool DescribeMutexHolder(HANDLE hMutex, DWORD* pdwProcessId, char* pszProgram, s
 inline bool DescribeNamedObjectProblem(char*, size_t) { return false; }
 #else
 bool DescribeNamedObjectProblem(char* pszReason, size_t cchReason);
+#endif
+
+// A profile file that exists but was not read: its full path, its size, the
+// largest size read, and why (a Win32 error code: ERROR_FILE_TOO_LARGE, or
+// the system's reason it could not be opened).
+constexpr size_t kProfilePathSize = 512;
+struct UnreadProfile {
+    char szPath[kProfilePathSize];
+    uint64_t cbSize;
+    uint64_t cbLimit;
+    DWORD dwError;
+};
+
+// TakeUnreadProfile tells each version of such a file once: false when the
+// file was read, is missing, or was told already. Windows reads its own
+// profile files, with no such limit: always false there.
+// ProfilePath gives the full path the profile calls use for a file name (a
+// bare name lives in the Windows directory); false when it does not fit.
+#if defined(_WIN32)
+inline bool TakeUnreadProfile(const char*, UnreadProfile*) { return false; }
+inline bool ProfilePath(const char* pszFileName, char* pszPath, size_t cchPath) {
+    if (strpbrk(pszFileName, "\\/:") != nullptr)
+        return snprintf(pszPath, cchPath, "%s", pszFileName) < static_cast<int>(cchPath);
+    char szDir[MAX_PATH];
+    const UINT cchDir = GetWindowsDirectoryA(szDir, sizeof szDir);
+    if (cchDir == 0 || cchDir >= sizeof szDir) return false;
+    return snprintf(pszPath, cchPath, "%s\\%s", szDir, pszFileName) < static_cast<int>(cchPath);
+}
+#else
+bool TakeUnreadProfile(const char* pszFileName, UnreadProfile* pUnread);
+bool ProfilePath(const char* pszFileName, char* pszPath, size_t cchPath);
 #endif
 
 }  // namespace platform

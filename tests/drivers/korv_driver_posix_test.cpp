@@ -4,11 +4,13 @@
 // case, so that no test exists only to be that process.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstring>
 
+#include "cmdlang/result_codes.h"
 #include "drivers/korv_rig.h"
 #include "platform/test_hooks.h"
 #include "support/child_process.h"
@@ -82,6 +84,21 @@ TEST(KorvLink, TheLineCarriesEightBitsWithoutParityAndOneStopBit) {
     close(fd);
     EXPECT_EQ(line.baud, 19200u);
     EXPECT_EQ(std::string(1, line.parity) + std::to_string(line.dataBits) + std::to_string(line.stopBits), "N81");
+}
+
+// A preset the instrument took but DETHUB.INI did not keep is not answered
+// as done. The temporary file's name is taken by a directory, which stops
+// root as well.
+TEST(KorvCommands, AnIntegralPresetNotStoredIsAnsweredAsAnError) {
+    SimRig rig;
+    const std::string sTemp = ProfileDirectory() + "/.DETHUB.INI." + std::to_string(getpid()) + ".tmp";
+    ASSERT_EQ(mkdir(sTemp.c_str(), 0700), 0);
+    const size_t nMark = rig.DebugMark();
+    ExpectResult(rig.Exec("SET_INTEGRAL_PRESET 1000"), BadLine(kMicNotStored));
+    EXPECT_NE(rig.DebugTextSince(nMark).find("KRIntPreset of [M97S01] was not stored"), std::string::npos)
+        << rig.DebugTextSince(nMark);
+    rmdir(sTemp.c_str());
+    ExpectResult(rig.Exec("SET_INTEGRAL_PRESET 1000"), kDone);
 }
 
 }  // namespace

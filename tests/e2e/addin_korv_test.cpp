@@ -149,37 +149,51 @@ TEST_F(HostAndSimulator, TheSecondProcessDuplicatesThePortAndTakesItOverWhenTheO
     EXPECT_EQ(owner->wait(), 0);
 }
 
-// The killed owner's port cannot be duplicated; the process that tried gives
-// the entry up, and its next interrogation, after the interval the host
-// waits out, opens the port itself, as does a later host's.
-TEST_F(HostAndSimulator, AfterTheOwnerIsKilledTheNextInterrogationOpensThePort) {
-    PrivateEnvironment environment;
-    StartSimulator();
-    WriteIni(environment.dir(), "[CONFIG]\r\nCOM1=korv\r\n");
-    // With the library loaded here the shared table outlives the owner, as
-    // it does while any host runs.
-    auto bystander = StartHost({"hold", "--no-open"}, environment.dir() + "/bystander.log");
-    ASSERT_EQ(bystander->readLine(), "READY processes=0");
-    auto owner = StartHost({"hold"}, environment.dir() + "/owner.log");
-    ASSERT_EQ(owner->readLine(), "READY processes=1");
-    owner->kill();
-    EXPECT_EQ(owner->wait(), 128 + SIGKILL);
+// However the port's owner ends, a third host reaches the instrument at its
+// first interrogation: through the port of a process that still holds it,
+// else by opening it itself. The counts read are the simulator's own.
+TEST(HandOver, AThirdHostReachesTheInstrumentAfterTheOwnerHasGone) {
+    struct Case {
+        const char* pszName;
+        bool bKillOwner;
+        bool bSecondHoldsPort;
+        const char* pszThirdGotPort;  // the third host's debug line
+    };
+    const Case cases[] = {
+        {"owner quits, second holds the port", false, true, "Duplicated COM1"},
+        {"owner killed, second holds the port", true, true, "Duplicated COM1"},
+        {"owner killed, nobody else holds the port", true, false, "Opened COM1 and became owner"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        PrivateEnvironment environment;
+        SimulatorProgram simulator(1);
+        ASSERT_TRUE(simulator.ready()) << simulator.problem();
+        ASSERT_EQ(simulator.control("set-counts 0 5 17 0 4242 9 1 77 3"), "ok\n");
+        WriteIni(environment.dir(), "[CONFIG]\r\nCOM1=korv\r\n");
+        auto owner = StartHost({"hold"}, environment.dir() + "/owner.log");
+        ASSERT_EQ(owner->readLine(), "READY processes=1");
+        WaitPastThrottle();
+        // Without the port, the second keeps the shared table alive all the same.
+        auto second = StartHost(c.bSecondHoldsPort ? std::vector<std::string>{"hold"}
+                                                   : std::vector<std::string>{"hold", "--no-open"},
+                                environment.dir() + "/second.log");
+        ASSERT_EQ(second->readLine(), c.bSecondHoldsPort ? "READY processes=2" : "READY processes=1");
+        if (c.bKillOwner) owner->kill();
+        owner->closeInput();
+        EXPECT_EQ(owner->wait(), c.bKillOwner ? 128 + SIGKILL : 0);
 
-    WaitPastThrottle();
-    const std::string sSecondLog = environment.dir() + "/second.log";
-    const HostRun second = RunHost({"send", "97", "1", "SHOW_VERSION"}, sSecondLog);
-    EXPECT_NE(FileText(sSecondLog).find("Linkbay::InterrogateMCB(): Tried to duplicate COM1 but failed\r\n"),
-              std::string::npos)
-        << FileText(sSecondLog);
-    EXPECT_EQ(second.nExit, 0) << second.sOutput;
-
-    WaitPastThrottle();
-    const std::string sThirdLog = environment.dir() + "/third.log";
-    const HostRun third = RunHost({"send", "97", "1", "SHOW_VERSION"}, sThirdLog);
-    EXPECT_NE(FileText(sThirdLog).find("Linkbay::InterrogateMCB(): Opened COM1 and became owner\r\n"),
-              std::string::npos);
-    EXPECT_EQ(third.nExit, 0) << third.sOutput;
-    EXPECT_NE(third.sOutput.find("$FKORV-2250"), std::string::npos) << third.sOutput;
+        WaitPastThrottle();
+        const std::string sThirdLog = environment.dir() + "/third.log";
+        auto third = StartHost({"hold"}, sThirdLog);
+        ASSERT_EQ(third->readLine().rfind("READY", 0), 0u);
+        ASSERT_TRUE(third->writeLine("read 97 1 0 8"));
+        const std::string sHeld = simulator.control("counts 0 8");
+        EXPECT_EQ(third->readLine(), "OK result=1 " + sHeld.substr(3, sHeld.size() - 4));  // 1: done
+        EXPECT_NE(FileText(sThirdLog).find(std::string("Linkbay::InterrogateMCB(): ") + c.pszThirdGotPort + "\r\n"),
+                  std::string::npos)
+            << FileText(sThirdLog);
+    }
 }
 
 // A host killed in the middle of an exchange, holding the add-in's mutex,

@@ -61,6 +61,45 @@ TEST_F(OpenClose, OnlyTheFirstProcessReadsTheConfiguration) {
     ASSERT_TRUE(Addin().Close());
 }
 
+// A host killed without Close stops counting at the next Open of another
+// process; an Open that finds only ended ones is the first again and reads
+// the configuration afresh.
+TEST_F(OpenClose, AHostKilledWithoutCloseStopsCountingAtTheNextOpen) {
+    struct Case {
+        const char* pszName;
+        bool bSurvivor;
+        int32_t nProcesses;
+        int32_t nDeviceType;
+    };
+    const Case cases[] = {
+        {"the killed host was the only one", false, 1, LINKBAY_DEVICE_ZEPH},
+        {"a live host stays beside it", true, 2, LINKBAY_DEVICE_TAVO},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        WriteIni("[CONFIG]\r\nCOM3=Tavo\r\n");
+        auto victim = StartHost();
+        ASSERT_EQ(victim->readLine(), "READY processes=1");
+        std::unique_ptr<ChildProcess> survivor = c.bSurvivor ? StartHost() : nullptr;
+        if (survivor) {
+            ASSERT_EQ(survivor->readLine(), "READY processes=2");
+        }
+        victim->kill();
+        EXPECT_NE(victim->wait(), 0);
+
+        WriteIni("[CONFIG]\r\nCOM3=zeph\r\n");
+        ASSERT_TRUE(Addin().Open());
+        EXPECT_EQ(Processes(), c.nProcesses);
+        EXPECT_EQ(DeviceType(3), c.nDeviceType);
+        ASSERT_TRUE(Addin().Close());
+        if (survivor) {
+            survivor->closeInput();
+            EXPECT_EQ(survivor->wait(), 0);
+        }
+        EXPECT_EQ(Processes(), 0);
+    }
+}
+
 TEST_F(OpenClose, ManyProcessesOpeningAndClosingAtOnceKeepTheCount) {
     constexpr int kHosts = 8;
     for (int nRound = 0; nRound < 3; ++nRound) {

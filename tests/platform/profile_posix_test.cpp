@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,6 +93,68 @@ TEST(ProfileAtomicWrite, KilledWriterLeavesOldOrNewFileWithItsMode) {
     ASSERT_TRUE(WritePrivateProfileStringA("First", "k", "w", kIni));
     EXPECT_EQ(DirectoryEntries(sDir), std::vector<std::string>{kIni});
     EXPECT_EQ(ModeOf(sDir + "/" + kIni), 0640u);
+}
+
+// Two processes started together write keys of their own into one section:
+// each write reads the file the other may have just replaced.
+TEST(ProfileConcurrentWrite, TwoProcessesWritingDifferentKeysLoseNothing) {
+    UseFreshEnvironment();
+    constexpr int kKeys = 100;
+    const char* const kPrefixes[] = {"a", "b"};
+    std::vector<std::unique_ptr<ChildProcess>> writers;
+    for (const char* pszPrefix : kPrefixes) {
+        writers.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{"profile-write-keys", kIni, "S", pszPrefix, std::to_string(kKeys)}));
+        ASSERT_EQ(writers.back()->readLine(), "ready");
+    }
+    for (auto& writer : writers) writer->writeLine("go");
+    for (auto& writer : writers) EXPECT_EQ(writer->readLine(60000), "done");
+    std::vector<std::string> lost;
+    for (const char* pszPrefix : kPrefixes) {
+        for (int i = 0; i < kKeys; ++i) {
+            const std::string sKey = pszPrefix + std::to_string(i);
+            char szValue[16] = {};
+            GetPrivateProfileStringA("S", sKey.c_str(), "", szValue, sizeof szValue, kIni);
+            if (szValue != std::to_string(i)) lost.push_back(sKey);
+        }
+    }
+    EXPECT_EQ(lost, std::vector<std::string>{});
+}
+
+// A write through a link, absolute or relative, replaces what it leads to.
+TEST(ProfileSymlink, WriteReachesTheTargetAndTheLinkStays) {
+    const std::string sDir = UseFreshEnvironment();
+    ASSERT_EQ(mkdir((sDir + "/real").c_str(), 0700), 0);
+    for (const std::string& sLink : {sDir + "/real/abs.ini", std::string("real/rel.ini")}) {
+        SCOPED_TRACE(sLink);
+        const std::string sTarget = sLink[0] == '/' ? sLink : sDir + "/" + sLink;
+        const std::string sIni = sDir + "/" + kIni;
+        WriteRaw(sTarget, "[s]\r\nk=old\r\n");
+        ASSERT_EQ(symlink(sLink.c_str(), sIni.c_str()), 0);
+        EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "new", kIni));
+        char szLink[512] = {};
+        EXPECT_EQ(readlink(sIni.c_str(), szLink, sizeof szLink - 1), static_cast<ssize_t>(sLink.size()));
+        EXPECT_EQ(szLink, sLink);
+        EXPECT_EQ(ReadRaw(sTarget), std::optional<std::string>("[s]\r\nk=new\r\n"));
+        unlink(sIni.c_str());
+    }
+}
+
+// A file of empty lines costs its bytes, not a record per line: a process
+// of its own reads it, and its peak resident memory is compared with the
+// file's size (generously: this checks memory, not speed).
+TEST(ProfileMemory, TenMegabytesOfEmptyLinesAreReadInBoundedMemory) {
+    const std::string sPath = UseFreshEnvironment() + "/" + kIni;
+    constexpr long kFileKib = 10 * 1024;
+    WriteRaw(sPath, std::string(kFileKib * 1024, '\n') + "[s]\nk=v\n");
+    ChildProcess reader({"profile-peak-memory", kIni, "s", "k"});
+    long nBeforeKib = 0, nAfterKib = 0, nRead = 0, nError = -1;
+    std::istringstream(reader.readLine(120000)) >> nBeforeKib >> nAfterKib >> nRead >> nError;
+    printf("peak resident memory of a process reading a %ld KiB file of empty lines: %ld KiB before, %ld KiB after\n",
+           kFileKib, nBeforeKib, nAfterKib);
+    EXPECT_EQ(nRead, 1);
+    EXPECT_EQ(nError, 0);
+    EXPECT_LT(nAfterKib - nBeforeKib, 4 * kFileKib);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@ int LockMutexCommand(int argc, char** argv);   // helper_ipc.cpp
 int MapCommand(int argc, char** argv);
 int ChurnCommand(int argc, char** argv);
 int ProfileWriteLoopCommand(int argc, char** argv);  // helper_profile.cpp
+int ProfileWriteKeysCommand(int argc, char** argv);
+int ProfilePeakMemoryCommand(int argc, char** argv);
 
 // Blocks until standard input closes: the test's signal to finish.
 void WaitForInputToClose();

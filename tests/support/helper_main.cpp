@@ -30,7 +30,9 @@ int main(int argc, char** argv) {
                      {"lock-mutex", LockMutexCommand},
                      {"map", MapCommand},
                      {"churn", ChurnCommand},
-                     {"profile-write-loop", ProfileWriteLoopCommand}};
+                     {"profile-write-loop", ProfileWriteLoopCommand},
+                     {"profile-write-keys", ProfileWriteKeysCommand},
+                     {"profile-peak-memory", ProfilePeakMemoryCommand}};
     setvbuf(stdout, nullptr, _IONBF, 0);
     for (const auto& command : kCommands) {
         if (argc >= 2 && strcmp(command.pszName, argv[1]) == 0) return command.pfnRun(argc - 2, argv + 2);

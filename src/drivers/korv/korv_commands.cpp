@@ -92,14 +92,21 @@ bool SetTimePreset(KORVCI& korv, const Row& row, const ParsedCommand& cmd, Answe
     return korv.QueryCmdFormatted("01 %d\r", static_cast<int32_t>(nValue), answer.nMac, answer.nMic);
 }
 
+// The integral preset is kept in DETHUB.INI, which gives it back to the
+// instrument after a reset; one the file did not take is answered as an error,
+// though the instrument has it now.
+bool StoreIntegralPreset(KORVCI& korv, uint32_t nPreset, bool bSent, Answer& answer) {
+    char szValue[16];
+    std::snprintf(szValue, sizeof szValue, "%u", nPreset);
+    const bool bStored = WriteDetectorProfileString(korv.m_nMCB, kServedDetector, kIntPresetKey, szValue);
+    return bSent && answer.nMac == 0 && !bStored ? Refuse(answer, kMicNotStored) : bSent;
+}
+
 bool SetIntegralPreset(KORVCI& korv, const Row&, const ParsedCommand& cmd, Answer& answer) {
     korv.LoadRoiTable();
     korv.m_pCommonData->nIntegralPreset = cmd.iArg[0];
     const bool bOk = korv.SendIntegralPresets(cmd.iArg[0], answer.nMac, answer.nMic);
-    char szValue[16];
-    std::snprintf(szValue, sizeof szValue, "%u", cmd.iArg[0]);
-    WriteDetectorProfileString(korv.m_nMCB, kServedDetector, kIntPresetKey, szValue);
-    return bOk;
+    return StoreIntegralPreset(korv, cmd.iArg[0], bOk, answer);
 }
 
 bool SetWindow(KORVCI& korv, const Row&, const ParsedCommand& cmd, Answer& answer) {
@@ -425,8 +432,7 @@ bool ClearPresets(KORVCI& korv, const Row& row, const ParsedCommand&, Answer& an
     common.nIntegralPreset = 0;
     if (!bValueSent) return false;
     const bool bOk = korv.SendIntegralPresets(0, answer.nMac, answer.nMic);
-    WriteDetectorProfileString(korv.m_nMCB, kServedDetector, kIntPresetKey, "0");
-    return bOk;
+    return StoreIntegralPreset(korv, 0, bOk, answer);
 }
 
 bool ListText(KORVCI& korv, const Row& row, const ParsedCommand&, Answer& answer) {
