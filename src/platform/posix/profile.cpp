@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <pwd.h>
 #include <signal.h>
 #include <string>
@@ -263,14 +264,25 @@ public:
         m_files[sPath] = std::move(profile);
     }
 
+    void Clear() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_files.clear();
+    }
+
 private:
     std::mutex m_lock;
     std::map<std::string, ProfilePtr> m_files;
 };
 
-// Never destroyed: a thread may still read settings while the process exits.
+// The cache itself is never destroyed, as a thread may still read settings
+// while the process exits; what it holds is let go when the library is
+// unloaded, so a host that loads and unloads it leaks nothing.
 ProfileCache& Cache() {
-    static ProfileCache* s_pCache = new ProfileCache;
+    alignas(ProfileCache) static unsigned char s_storage[sizeof(ProfileCache)];
+    static ProfileCache* const s_pCache = new (s_storage) ProfileCache;
+    static const struct ReleaseAtUnload {
+        ~ReleaseAtUnload() { s_pCache->Clear(); }
+    } s_release;
     return *s_pCache;
 }
 
