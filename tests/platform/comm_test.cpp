@@ -245,6 +245,22 @@ TEST_F(PortTest, SecondOpenIsRefusedUntilTheFirstCloses) {
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
+// A port bound to something that is no terminal and always at its end (the
+// null device) gives empty reads at once, even with no time-out set, as NUL
+// does on Windows: a driver on it fails its exchanges instead of hanging.
+TEST(PortOpen, NullDeviceReadsEndAtOnce) {
+    if (!Applies(Holds::OnPosixLayerOnly)) GTEST_SKIP() << "ports are named by the system on Windows";
+    UseFreshEnvironment();
+    ASSERT_TRUE(BindPortToPath(3, "/dev/null"));
+    const HANDLE hPort = OpenCom(3);
+    ASSERT_NE(hPort, INVALID_HANDLE_VALUE);
+    char buffer[8];
+    DWORD cbRead = 1;
+    EXPECT_TRUE(ReadFile(hPort, buffer, sizeof buffer, &cbRead, nullptr));
+    EXPECT_EQ(cbRead, 0u);
+    EXPECT_TRUE(CloseHandle(hPort));
+}
+
 TEST(PortOpen, MissingDeviceIsFileNotFound) {
     UseFreshEnvironment();
     ASSERT_TRUE(BindPortToPath(3, "/dev/linkbay-no-such-device"));

@@ -314,6 +314,13 @@ bool ReadPort(const HandleEntry& entry, BYTE* pBuffer, DWORD cbWanted, DWORD* pc
         }
         if (cb < 0 && errno == EINTR) continue;
         if (cb < 0 && errno == EIO) return DeviceGone(pcbRead, cbDone);
+        // A device that is no terminal (a file, the null device) at its end
+        // has nothing more to give: the read ends, as one of NUL does, however
+        // long the time-outs, rather than spin on a line that is always ready.
+        if (cb == 0 && !entry.tty) {
+            *pcbRead = cbDone;
+            return true;
+        }
         if (cb < 0 && errno != EAGAIN) {
             *pcbRead = cbDone;
             return FailErrno(errno);
