@@ -13,10 +13,16 @@ namespace linkbay {
 
 class RS232CI;
 
+// A process, named so that a later one given the same id is told apart.
+struct ProcessMark {
+    uint32_t dwPid;    // 0: a free slot
+    uint64_t qwStart;  // when it started (ProcessStartStamp); 0 when unknown
+};
+
 // A process that holds an MCB's port, and the port's handle value in that
 // process: what another process duplicates once the owner has gone.
 struct PortHolder {
-    uint32_t dwPid;
+    ProcessMark process;
     void* hPort;
 };
 
@@ -31,7 +37,7 @@ struct SharedArea {
     McbEntry mcb[LINKBAY_MCB_COUNT];
     // Ours alone, after it.
     PortHolder holders[LINKBAY_MCB_COUNT][kHoldersPerMcb];
-    uint32_t dwOpeners[kOpenerSlots];  // processes that have the add-in open; 0 is a free slot
+    ProcessMark openers[kOpenerSlots];  // processes that have the add-in open
 };
 
 // The area around the process count that AddinBase points at: the count is

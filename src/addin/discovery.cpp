@@ -54,8 +54,6 @@ bool HasOwner(const McbEntry& entry) {
     return entry.dwOwnerPid != 0 && RS232CI::IsPortHandle(entry.hPort);
 }
 
-// An owner that was killed leaves its mark behind: it has gone all the same.
-bool HasLiveOwner(const McbEntry& entry) { return HasOwner(entry) && IsProcessAlive(entry.dwOwnerPid); }
 
 // Runs one identification line; true when it was served and its answer has
 // a length in [nMinLength, nMaxLength]. The answer is then text of exactly
@@ -130,12 +128,18 @@ void Linkbay::NoteHolding(int32_t nMcb) {
     if (!RS232CI::IsPortHandle(hPort) && OwnedByThisProcess(entry)) ReleaseEntry(entry);
 }
 
+// An owner that was killed leaves its entry behind: it has gone all the same.
+bool Linkbay::HasLiveOwner(int32_t nMcb) {
+    const McbEntry& entry = Entry(nMcb);
+    return HasOwner(entry) && IsOwnerRunning(Holders(nMcb), entry.dwOwnerPid);
+}
+
 // The owner has gone: a running holder of the port becomes the owner, so
 // that its handle is the one duplicated; else nobody owns the port.
 void Linkbay::HandOverToLiveHolder(int32_t nMcb) {
     McbEntry& entry = Entry(nMcb);
     const PortHolder* pHolder = FindLiveHolder(Holders(nMcb), GetCurrentProcessId());
-    entry.dwOwnerPid = pHolder != nullptr ? pHolder->dwPid : 0;
+    entry.dwOwnerPid = pHolder != nullptr ? pHolder->process.dwPid : 0;
     entry.hPort = pHolder != nullptr ? pHolder->hPort : INVALID_HANDLE_VALUE;
 }
 
@@ -144,7 +148,7 @@ void Linkbay::HandOverToLiveHolder(int32_t nMcb) {
 HANDLE Linkbay::ObtainPort(int32_t nMcb) {
     McbEntry& entry = Entry(nMcb);
     const int32_t nCom = nMcb - kMcbPortOffset;
-    if (!HasLiveOwner(entry)) HandOverToLiveHolder(nMcb);
+    if (!HasLiveOwner(nMcb)) HandOverToLiveHolder(nMcb);
     if (entry.dwOwnerPid != 0) {
         HANDLE hPort = INVALID_HANDLE_VALUE;
         const HANDLE hOwner = OpenProcess(PROCESS_ALL_ACCESS, TRUE, entry.dwOwnerPid);
@@ -244,7 +248,7 @@ void Linkbay::InterrogateMCB(int32_t nMcb) {
     entry.dwLastQuery = dwNow;
 
     if (DriverServes(nMcb, 1)) {
-        if (!HasLiveOwner(entry)) {
+        if (!HasLiveOwner(nMcb)) {
             entry.dwOwnerPid = GetCurrentProcessId();
             entry.hPort = Driver(nMcb)->m_hPort;
         }

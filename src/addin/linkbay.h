@@ -43,6 +43,7 @@ private:
     int32_t SendRoiLine(int32_t nMcb, int32_t nDet, const char* pszLine, int32_t* pnMac, int32_t* pnMic,
                         bool bReportFailure);
     HANDLE ObtainPort(int32_t nMcb);
+    bool HasLiveOwner(int32_t nMcb);
     void HandOverToLiveHolder(int32_t nMcb);
     void NoteHolding(int32_t nMcb);
     bool Identify(int32_t nMcb);

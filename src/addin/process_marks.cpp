@@ -5,82 +5,111 @@
 namespace linkbay {
 namespace {
 
-uint32_t& PidOf(PortHolder& mark) { return mark.dwPid; }
-uint32_t& PidOf(uint32_t& mark) { return mark; }
+ProcessMark& MarkOf(PortHolder& holder) { return holder.process; }
+ProcessMark& MarkOf(ProcessMark& mark) { return mark; }
 
-// The slot of dwPid, else a free one, else one whose process has ended
-// (emptied first); null when every slot names a running process.
-template <class Mark, size_t N>
-Mark* SlotFor(Mark (&marks)[N], uint32_t dwPid) {
-    for (Mark& mark : marks)
-        if (PidOf(mark) == dwPid) return &mark;
-    for (Mark& mark : marks)
-        if (PidOf(mark) == 0) return &mark;
-    for (Mark& mark : marks) {
-        if (IsProcessAlive(PidOf(mark))) continue;
-        mark = Mark{};
-        return &mark;
-    }
-    return nullptr;
-}
-
-}  // namespace
-
-bool IsProcessAlive(uint32_t dwPid) {
-    if (dwPid == 0) return false;
-    if (dwPid == GetCurrentProcessId()) return true;
+// The id runs: it opens and has not signalled its end. Another user's
+// process may refuse us, but it exists.
+bool IdRuns(uint32_t dwPid) {
     const HANDLE hProcess = OpenProcess(SYNCHRONIZE, FALSE, dwPid);
-    // Another user's process may refuse us, but it exists.
     if (hProcess == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
     const bool bRuns = WaitForSingleObject(hProcess, 0) == WAIT_TIMEOUT;
     CloseHandle(hProcess);
     return bRuns;
 }
 
-bool MarkHolder(HolderMarks& marks, uint32_t dwPid, HANDLE hPort) {
-    const bool bHolds = hPort != INVALID_HANDLE_VALUE && hPort != nullptr;
-    for (PortHolder& mark : marks)
-        if (!bHolds && mark.dwPid == dwPid) mark = PortHolder{};
-    if (!bHolds) return true;
-    PortHolder* pMark = SlotFor(marks, dwPid);
-    if (pMark == nullptr) return false;
-    *pMark = PortHolder{dwPid, hPort};
-    return true;
-}
-
-const PortHolder* FindLiveHolder(HolderMarks& marks, uint32_t dwExcept) {
-    for (PortHolder& mark : marks) {
-        if (mark.dwPid == 0 || mark.dwPid == dwExcept) continue;
-        if (IsProcessAlive(mark.dwPid)) return &mark;
-        mark = PortHolder{};
+// The mark of dwPid, else a free one, else one whose process has ended
+// (emptied first); null when every slot names a running process.
+template <class Slot, size_t N>
+Slot* SlotFor(Slot (&slots)[N], uint32_t dwPid) {
+    for (Slot& slot : slots)
+        if (MarkOf(slot).dwPid == dwPid) return &slot;
+    for (Slot& slot : slots)
+        if (MarkOf(slot).dwPid == 0) return &slot;
+    for (Slot& slot : slots) {
+        if (IsRunning(MarkOf(slot))) continue;
+        slot = Slot{};
+        return &slot;
     }
     return nullptr;
 }
 
+// Ours for a mark of dwPid: this process knows when it started, of others
+// only the id is known here.
+ProcessMark MarkFor(uint32_t dwPid) {
+    return dwPid == GetCurrentProcessId() ? OwnMark() : ProcessMark{dwPid, 0};
+}
+
+}  // namespace
+
+ProcessMark OwnMark() {
+    static const ProcessMark s_mark = [] {
+        ProcessMark mark{GetCurrentProcessId(), 0};
+        if (!platform::ProcessStartStamp(mark.dwPid, &mark.qwStart)) mark.qwStart = 0;
+        return mark;
+    }();
+    return s_mark;
+}
+
+bool IsRunning(const ProcessMark& mark) {
+    if (mark.dwPid == 0) return false;
+    if (mark.dwPid == GetCurrentProcessId()) return mark.qwStart == 0 || mark.qwStart == OwnMark().qwStart;
+    if (!IdRuns(mark.dwPid)) return false;
+    uint64_t qwStart = 0;
+    // A start the system will not tell leaves the id to decide.
+    return mark.qwStart == 0 || !platform::ProcessStartStamp(mark.dwPid, &qwStart) || qwStart == mark.qwStart;
+}
+
+bool MarkHolder(HolderMarks& marks, uint32_t dwPid, HANDLE hPort) {
+    const bool bHolds = hPort != INVALID_HANDLE_VALUE && hPort != nullptr;
+    for (PortHolder& holder : marks)
+        if (!bHolds && holder.process.dwPid == dwPid) holder = PortHolder{};
+    if (!bHolds) return true;
+    PortHolder* pHolder = SlotFor(marks, dwPid);
+    if (pHolder == nullptr) return false;
+    *pHolder = PortHolder{MarkFor(dwPid), hPort};
+    return true;
+}
+
+const PortHolder* FindLiveHolder(HolderMarks& marks, uint32_t dwExcept) {
+    for (PortHolder& holder : marks) {
+        if (holder.process.dwPid == 0 || holder.process.dwPid == dwExcept) continue;
+        if (IsRunning(holder.process)) return &holder;
+        holder = PortHolder{};
+    }
+    return nullptr;
+}
+
+bool IsOwnerRunning(const HolderMarks& marks, uint32_t dwOwnerPid) {
+    for (const PortHolder& holder : marks)
+        if (holder.process.dwPid == dwOwnerPid) return IsRunning(holder.process);
+    return IsRunning(ProcessMark{dwOwnerPid, 0});
+}
+
 void ClearHolders(SharedArea& area) {
     for (HolderMarks& marks : area.holders)
-        for (PortHolder& mark : marks) mark = PortHolder{};
+        for (PortHolder& holder : marks) holder = PortHolder{};
 }
 
 void ForgetEndedOpeners(SharedArea& area, uint32_t dwSelf) {
     int32_t nEnded = 0;
-    for (uint32_t& dwPid : area.dwOpeners) {
-        if (dwPid == 0 || (dwPid != dwSelf && IsProcessAlive(dwPid))) continue;
-        dwPid = 0;
+    for (ProcessMark& mark : area.openers) {
+        if (mark.dwPid == 0 || (mark.dwPid != dwSelf && IsRunning(mark))) continue;
+        mark = ProcessMark{};
         ++nEnded;
     }
     area.nProcesses = area.nProcesses > nEnded ? area.nProcesses - nEnded : 0;
 }
 
 bool MarkOpener(SharedArea& area, uint32_t dwPid) {
-    uint32_t* pMark = SlotFor(area.dwOpeners, dwPid);
-    if (pMark != nullptr) *pMark = dwPid;
+    ProcessMark* pMark = SlotFor(area.openers, dwPid);
+    if (pMark != nullptr) *pMark = MarkFor(dwPid);
     return pMark != nullptr;
 }
 
 void UnmarkOpener(SharedArea& area, uint32_t dwPid) {
-    for (uint32_t& dwMark : area.dwOpeners)
-        if (dwMark == dwPid) dwMark = 0;
+    for (ProcessMark& mark : area.openers)
+        if (mark.dwPid == dwPid) mark = ProcessMark{};
 }
 
 }  // namespace linkbay

@@ -12,9 +12,12 @@
 
 namespace linkbay {
 
-// Whether the process with this id runs. An id the system has since given to
-// another process reads as running, since the id is all a mark keeps.
-bool IsProcessAlive(uint32_t dwPid);
+// Whether the marked process runs: its id runs and, when the mark knows its
+// start, it started then (an id the system has since given to a later
+// process does not count).
+bool IsRunning(const ProcessMark& mark);
+// This process's mark.
+ProcessMark OwnMark();
 
 using HolderMarks = PortHolder[kHoldersPerMcb];
 
@@ -24,6 +27,9 @@ bool MarkHolder(HolderMarks& marks, uint32_t dwPid, HANDLE hPort);
 // A running holder other than dwExcept; the marks of ended holders met on
 // the way are dropped. Null when nobody else runs with the port.
 const PortHolder* FindLiveHolder(HolderMarks& marks, uint32_t dwExcept);
+// Whether the process that owns a port runs, told by its holder mark when it
+// has one, else by its id alone.
+bool IsOwnerRunning(const HolderMarks& marks, uint32_t dwOwnerPid);
 void ClearHolders(SharedArea& area);
 
 // Takes the marks of openers that ended without Close off the list and off

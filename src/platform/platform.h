@@ -62,6 +62,24 @@ inline bool DescribeMutexHolder(HANDLE, DWORD*, char*, size_t) { return false; }
 bool DescribeMutexHolder(HANDLE hMutex, DWORD* pdwProcessId, char* pszProgram, size_t cchProgram);
 #endif
 
+// A number fixed for a process's life that a later process given the same
+// id does not share (when it started). False when the process has ended or
+// the system does not tell.
+#if defined(_WIN32)
+inline bool ProcessStartStamp(DWORD dwPid, uint64_t* pqwStamp) {
+    const HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwPid);
+    if (hProcess == nullptr) return false;
+    FILETIME created, exited, kernel, user;
+    const BOOL bTold = GetProcessTimes(hProcess, &created, &exited, &kernel, &user);
+    CloseHandle(hProcess);
+    if (!bTold) return false;
+    *pqwStamp = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    return true;
+}
+#else
+bool ProcessStartStamp(DWORD dwPid, uint64_t* pqwStamp);
+#endif
+
 // When named objects (the shared mutex and area) cannot be had because the
 // private directory that holds them is missing or not ours alone: true, and
 // why. False on Windows, where the system keeps the names.

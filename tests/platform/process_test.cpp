@@ -2,7 +2,9 @@
 // holds it, and within this one.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 #include "support/child_process.h"
@@ -112,6 +114,25 @@ INSTANTIATE_TEST_SUITE_P(Process, DuplicateFromOwner, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "ByReopen" : "Ordinary");
                          });
+
+// A process's start tells it apart from a later one given its id: the same
+// for its whole life, another for a process started after it, none once it
+// has ended.
+TEST(Process, StartStampTellsProcessesApart) {
+    uint64_t qwOwn = 0, qwAgain = 0, qwChild = 0;
+    ASSERT_TRUE(platform::ProcessStartStamp(GetCurrentProcessId(), &qwOwn));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // past the 10 ms ticks Linux counts in
+    ASSERT_TRUE(platform::ProcessStartStamp(GetCurrentProcessId(), &qwAgain));
+    EXPECT_EQ(qwAgain, qwOwn);
+    ChildProcess child({"lock-mutex", "stamp"});
+    ASSERT_EQ(child.readLine(), "CREATED 0");
+    const DWORD dwChild = static_cast<DWORD>(child.pid());
+    ASSERT_TRUE(platform::ProcessStartStamp(dwChild, &qwChild));
+    EXPECT_NE(qwChild, qwOwn);
+    child.closeInput();
+    ASSERT_GE(child.wait(), 0);
+    EXPECT_TRUE(Eventually([&] { return !platform::ProcessStartStamp(dwChild, &qwChild); }));
+}
 
 TEST(Process, BadArgumentsFailWithAnError) {
     EXPECT_EQ(OpenProcess(PROCESS_ALL_ACCESS, FALSE, 0), nullptr);

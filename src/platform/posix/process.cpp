@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
@@ -35,6 +36,30 @@ std::atomic<DuplicateMethod> g_duplicateMethod{DuplicateMethod::Automatic};
 }  // namespace
 
 void SetDuplicateMethod(DuplicateMethod method) { g_duplicateMethod.store(method); }
+
+// Field 22 of /proc/PID/stat, the start in clock ticks after boot, counted
+// after the command name, which may hold anything up to its last ')'.
+bool ProcessStartStamp(DWORD dwPid, uint64_t* pqwStamp) {
+    char szPath[32];
+    snprintf(szPath, sizeof szPath, "/proc/%lu/stat", static_cast<unsigned long>(dwPid));
+    FILE* pFile = fopen(szPath, "re");
+    if (pFile == nullptr) return false;
+    char szStat[1024];
+    const size_t cb = fread(szStat, 1, sizeof szStat - 1, pFile);
+    fclose(pFile);
+    szStat[cb] = '\0';
+    const char* psz = strrchr(szStat, ')');
+    if (psz == nullptr) return false;
+    char chState = 0;
+    unsigned long long qwStart = 0;
+    // state, then 18 fields to skip, then the start time
+    if (sscanf(psz + 1, " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu",
+               &chState, &qwStart) != 2)
+        return false;
+    if (chState == 'Z' || chState == 'X') return false;  // ended, not yet reaped
+    *pqwStamp = qwStart;
+    return true;
+}
 
 }  // namespace platform
 }  // namespace linkbay
