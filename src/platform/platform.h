@@ -67,10 +67,12 @@ bool DescribeMutexHolder(HANDLE hMutex, DWORD* pdwProcessId, char* pszProgram, s
 // the system does not tell.
 #if defined(_WIN32)
 inline bool ProcessStartStamp(DWORD dwPid, uint64_t* pqwStamp) {
-    const HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwPid);
+    const HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, dwPid);
     if (hProcess == nullptr) return false;
+    // A handle kept somewhere keeps an ended process's times: it has ended all the same.
     FILETIME created, exited, kernel, user;
-    const BOOL bTold = GetProcessTimes(hProcess, &created, &exited, &kernel, &user);
+    const BOOL bTold = WaitForSingleObject(hProcess, 0) == WAIT_TIMEOUT &&
+                       GetProcessTimes(hProcess, &created, &exited, &kernel, &user);
     CloseHandle(hProcess);
     if (!bTold) return false;
     *pqwStamp = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
