@@ -54,10 +54,11 @@ ProcessMark OwnMark() {
 bool IsRunning(const ProcessMark& mark) {
     if (mark.dwPid == 0) return false;
     if (mark.dwPid == GetCurrentProcessId()) return mark.qwStart == 0 || mark.qwStart == OwnMark().qwStart;
-    if (!IdRuns(mark.dwPid)) return false;
+    // A start is told only of a running process; one the system will not
+    // tell (or a mark without it) leaves the id to decide.
     uint64_t qwStart = 0;
-    // A start the system will not tell leaves the id to decide.
-    return mark.qwStart == 0 || !platform::ProcessStartStamp(mark.dwPid, &qwStart) || qwStart == mark.qwStart;
+    if (mark.qwStart != 0 && platform::ProcessStartStamp(mark.dwPid, &qwStart)) return qwStart == mark.qwStart;
+    return IdRuns(mark.dwPid);
 }
 
 bool MarkHolder(HolderMarks& marks, uint32_t dwPid, HANDLE hPort) {

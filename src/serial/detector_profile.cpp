@@ -57,6 +57,10 @@ int32_t ReadDetectorProfileString(int32_t nMcb, uint32_t nDet, const char* pszKe
     SectionName(nMcb, nDet, szSection);
     const DWORD cch = GetPrivateProfileStringA(szSection, pszKey, pszDefault, pszBuffer, cbBuffer, kConfigFile);
     const DWORD dwError = GetLastError();
+    // A value found, or a key or file simply missing, says the file was read
+    // as it stands: only a file not read asks about it again.
+    if (dwError == ERROR_SUCCESS || dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND)
+        return static_cast<int32_t>(cch);
     ReportUnreadConfigFile();
     SetLastError(dwError);
     return static_cast<int32_t>(cch);
